@@ -1,0 +1,27 @@
+// What can be launched: the installed applications and the settings panes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varek {
+
+struct ScannedApp {
+  std::string name;                // the user-visible, localised name
+  std::string alternateName;       // a second name it is known by (untranslated or file name)
+  std::string path;                // the bundle or desktop-entry file; unique per entry
+  std::optional<std::string> url;  // opens a settings pane; none for applications
+};
+
+class AppScanner {
+ public:
+  virtual ~AppScanner() = default;
+
+  // Both scans read the system afresh, may run on any thread and take tens of
+  // milliseconds; unreadable entries are left out silently.
+  virtual std::vector<ScannedApp> scanApps() const = 0;
+  virtual std::vector<ScannedApp> scanSettings() const = 0;
+};
+
+}  // namespace varek

@@ -1,0 +1,109 @@
+#include "search/fuzzy.h"
+
+#include <gtest/gtest.h>
+
+namespace varek::Fuzzy {
+namespace {
+
+std::optional<double> rate(std::string_view query, std::string_view name) {
+  return score(Query(query), Target(name));
+}
+
+TEST(FuzzyTarget, FindsWordStartsAtBlanksHumpsAndDigits) {
+  struct Row {
+    const char* name;
+    std::string text;
+    std::vector<int> wordStarts;
+    std::string initials;
+    std::string compact;
+  } rows[] = {
+      {"words after a blank", "Note Pad", {0, 5}, "np", "notepad"},
+      {"camel-case hump", "quickNote", {0, 5}, "qn", "quicknote"},
+      {"letter-digit boundaries", "mp3tool", {0, 2, 3}, "m3t", "mp3tool"},
+      {"punctuation separates words", "Visual-Studio Code", {0, 7, 14}, "vsc", "visual-studiocode"},
+      {"capitals in a row are one word", "HTMLEditor", {0}, "h", "htmleditor"},
+      {"leading symbol is no word start", "(Beta) App", {1, 7}, "ba", "(beta)app"},
+      {"non-breaking space is whitespace", "Foo\u00A0Bar", {0, 4}, "fb", "foobar"},
+      {"no humps when folding changed the length", "Cafe\u0301Bar", {0}, "c", "cafebar"},
+      {"sharp s lengthens the name: no humps", "StraßeNord", {0}, "s", "strassenord"},
+      {"non-Latin letters are alphabetic", "Ωmega Δelta", {0, 6}, "ωδ", "ωmegaδelta"},
+  };
+  for (const auto& row : rows) {
+    const Target target(row.text);
+    EXPECT_EQ(target.wordStarts, row.wordStarts) << row.name;
+    EXPECT_EQ(target.initials, row.initials) << row.name;
+    EXPECT_EQ(target.compact, row.compact) << row.name;
+    for (int start : row.wordStarts) EXPECT_TRUE(target.isWordStart(start)) << row.name;
+  }
+  EXPECT_EQ(Target("Note Pad").compactCount, 7);
+  EXPECT_EQ(Target("Ωmega").compactCount, 5);
+}
+
+// The first rule that applies decides, on one absolute scale.
+TEST(FuzzyScore, AppliesTheFirstMatchingRule) {
+  struct Row {
+    const char* name;
+    std::string query;
+    std::string target;
+    std::optional<double> expected;
+  } rows[] = {
+      {"empty query matches with zero", "", "Safari", 0},
+      {"blank query matches with zero", "   ", "Safari", 0},
+      {"query longer than the name", "safaris", "Safari", std::nullopt},
+      {"exact, folded", "Über", "uber", 1000},
+      {"exact ignores blanks in the query", "note pad", "Note Pad", 1000},
+      {"exact ignores blanks in the name", "notepad", "Note Pad", 1000},
+      {"prefix counts the unmatched scalars", "saf", "Safari", 900 - (6 - 3)},
+      {"prefix across a blank", "notep", "Note Pad", 900 - (7 - 5)},
+      {"long prefix falls below the initials band", "a", "a" + std::string(200, 'x'), 900 - 200},
+      {"initials", "np", "Note Pad", 820 - (2 - 2)},
+      {"initials prefix", "vs", "Visual Studio Code", 820 - (3 - 2)},
+      {"one letter skips the initials rule", "p", "Note Pad", 760 - 5},
+      {"later word start", "pad", "Note Pad", 760 - 5},
+      {"first later word start wins", "co", "Visual Studio Code Code", 760 - 14},
+      {"substring counts characters", "tep", "Note Pad", 600 - 2},
+      {"substring after a multi-byte character", "ch", "Éclair Machine", 600 - 8},
+      {"subsequence with gaps", "sfr", "safari", 300 + 12 - 2 - 2},
+      {"subsequence with word start after a gap", "ntp", "Note Pad", 300 + 12 - 2 + 12 - 4},
+      {"adjacent scalars", "nopd", "Note Pad", 300 + 12 + 6 - 2 * 3 + 12 - 2},
+      {"a gap costs at most sixteen", "ax", "a" + std::string(20, 'b') + "x", 300 + 12 - 16},
+      {"no backtracking: letters out of order", "ba", "ab", std::nullopt},
+      {"missing letter", "sfz", "safari", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(rate(row.query, row.target), row.expected) << row.name;
+  }
+}
+
+// Whatever the source, a closer match ranks higher.
+TEST(FuzzyScore, RanksCloserMatchesHigher) {
+  const std::pair<std::string, std::string> better_worse[] = {
+      {"Safari", "Safari Technology Preview"},
+      {"Terminal", "Remote Terminal"},
+      {"Note Pad", "Notes and Pads"},
+  };
+  for (const auto& [better, worse] : better_worse) {
+    for (std::string query : {"saf", "term", "np"}) {
+      auto high = rate(query, better), low = rate(query, worse);
+      if (high && low) {
+        EXPECT_GT(*high, *low) << query << ": " << better << " / " << worse;
+      }
+    }
+  }
+}
+
+TEST(FuzzyScore, InvalidUtf8NeverCrashes) {
+  const std::string hostile[] = {"\xFF\xFE", "a\x80", "\xC3", std::string(1, '\0'), "\xED\xA0\x80"};
+  for (const auto& query : hostile) {
+    for (const auto& name : hostile) {
+      auto result = rate(query, name);
+      if (query == name) {
+        EXPECT_EQ(result, 1000.0);
+      }
+    }
+    EXPECT_EQ(rate(query, "Safari"), std::nullopt);
+  }
+}
+
+}  // namespace
+}  // namespace varek::Fuzzy
