@@ -48,6 +48,12 @@ std::u32string stripDiacritics(const std::u32string& text) {
   char32_t base = 0;
   bool hasBase = false;
   for (char32_t scalar : text) {
+    if (scalar < 0x80) {  // ASCII is neither a mark nor decomposable
+      result.push_back(scalar);
+      base = scalar;
+      hasBase = true;
+      continue;
+    }
     if (isMark(scalar) && hasBase) {
       if (base >= kDiacriticBaseLimit) result.push_back(scalar);
       continue;
@@ -88,16 +94,15 @@ std::string fold(std::string_view text) {
   for (char32_t& scalar : scalars) scalar = foldWidth(scalar);
   std::u32string stripped = stripDiacritics(scalars);
 
-  icu::UnicodeString caseFolded;
-  for (char32_t scalar : stripped) caseFolded.append(static_cast<UChar32>(scalar));
+  icu::UnicodeString caseFolded = icu::UnicodeString::fromUTF32(
+      reinterpret_cast<const UChar32*>(stripped.data()), static_cast<int32_t>(stripped.size()));
   caseFolded.foldCase(U_FOLD_CASE_DEFAULT);
 
   // Full case folding can itself produce a base with a mark (İ → i + U+0307).
-  std::u32string folded;
-  folded.reserve(static_cast<std::size_t>(caseFolded.length()));
-  for (int32_t index = 0; index < caseFolded.length(); index = caseFolded.moveIndex32(index, 1)) {
-    folded.push_back(static_cast<char32_t>(caseFolded.char32At(index)));
-  }
+  std::u32string folded(static_cast<std::size_t>(caseFolded.countChar32()), U'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  caseFolded.toUTF32(reinterpret_cast<UChar32*>(folded.data()), static_cast<int32_t>(folded.size()),
+                     status);
   return unicode::utf8(stripDiacritics(folded));
 }
 

@@ -1,0 +1,126 @@
+// The one state object behind the panel: the typed text, the mode, the rows and the
+// selection. Every change of the text or the mode runs a search at once, on the main
+// thread; Return runs the selected row (learn, hide, run). The views observe it and write
+// only query, mode and selection.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/platform.h"
+#include "search/fuzzy.h"
+#include "search/item.h"
+#include "search/learning.h"
+#include "sources/app_index.h"
+#include "sources/clipboard_history.h"
+#include "sources/commands.h"
+#include "sources/file_search.h"
+#include "sources/windows.h"
+
+namespace varek {
+
+class SearchModel : public std::enable_shared_from_this<SearchModel> {
+ public:
+  // The number is also the digit of the shortcut that selects the mode.
+  enum class Mode { all = 1, files = 2, clipboard = 3, windows = 4 };
+  // Return, Command-Return and Option-Return.
+  enum class Action { open, reveal, copy };
+  // The fields the views observe.
+  enum class Field { query, mode, items, selection, confirmID, lastSearchMs };
+  using Observer = std::function<void(Field)>;
+
+  // Rows scoring at or below this stay at the bottom when file rows are merged in.
+  static constexpr double kPinnedScore = -1000;
+
+  // Builds the sources, fills the application index on the calling thread and starts the
+  // clipboard history. Runs no search.
+  static std::shared_ptr<SearchModel> create(const Platform& platform);
+
+  const std::string& query() const { return query_; }
+  void setQuery(std::string query);
+  Mode mode() const { return mode_; }
+  void setMode(Mode mode);
+  const std::vector<Item>& items() const { return items_; }
+  int selection() const { return selection_; }
+  void setSelection(int selection);
+  const std::optional<std::string>& confirmID() const { return confirmID_; }
+  // How long the last search took, in milliseconds.
+  double lastSearchMs() const { return lastSearchMs_; }
+
+  // Called with the field that changed, after it changed.
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+  // The panel's hiding routine; rows that do not keep the panel open call it before running.
+  void setHide(std::function<void()> hide) { hide_ = std::move(hide); }
+
+  void search();
+  // Moves the selection by delta rows, wrapping around; cancels a pending confirmation.
+  void move(int delta);
+  void activate(Action action);
+  // Back to an empty query in mode all.
+  void reset();
+  // Refreshes what changes while the panel is hidden: the application in front, the
+  // application index, the open windows.
+  void willShow();
+
+  AppIndex& apps() { return *apps_; }
+  ClipboardHistory& clipboard() { return *clipboard_; }
+  Learning& learning() { return learning_; }
+  FileSearch& files() { return *files_; }
+  const std::vector<Windows::Window>& windowCache() const { return windowCache_; }
+  const std::optional<RunningApp>& previousApp() const { return previousApp_; }
+
+  // The ranked rows of mode all for a trimmed term: at most 30 plus the web row.
+  std::vector<Item> everything(std::string_view term);
+  Item appItem(const AppIndex::Entry& entry, std::string id, double score) const;
+  Item layoutItem(Windows::Layout layout, std::string id, double score);
+  Item windowItem(const Windows::Window& window, double score) const;
+
+  std::vector<Item> clipboardItems(std::string_view query);
+  std::vector<Item> windowItems(std::string_view query);
+  // Up to eight rows for what was picked most, rebuilt from the learned ids.
+  std::vector<Item> recents();
+  // Folds file rows that arrived later into the list, keeping the selected row selected.
+  void mergeFiles(std::vector<Item> files);
+
+  explicit SearchModel(const Platform& platform);  // use create()
+
+ private:
+  void notify(Field field);
+  void setItems(std::vector<Item> items);
+  void setConfirmID(std::optional<std::string> id);
+  Item commandItem(const Commands::Command& command, std::string id, double score) const;
+  void copyText(const std::string& text);
+
+  Platform platform_;
+  std::string query_;
+  Mode mode_ = Mode::all;
+  std::vector<Item> items_;
+  int selection_ = 0;
+  std::optional<std::string> confirmID_;
+  double lastSearchMs_ = 0;
+
+  std::shared_ptr<AppIndex> apps_;
+  std::shared_ptr<ClipboardHistory> clipboard_;
+  Learning learning_;
+  std::shared_ptr<FileSearch> files_;
+  std::vector<Item> baseItems_;
+  std::vector<Windows::Window> windowCache_;
+  std::vector<std::pair<const Commands::Command*, Fuzzy::Target>> commandTargets_;
+  std::vector<std::pair<Windows::Layout, Fuzzy::Target>> layoutTargets_;
+  std::optional<RunningApp> previousApp_;
+  std::function<void()> hide_ = [] {};
+  std::unordered_set<std::string> runningPaths_;
+  Observer observer_;
+};
+
+// "Alles", "Dateien", "Zwischenablage", "Fenster".
+std::string_view title(SearchModel::Mode mode);
+// The mode with this number (1 to 4), else nothing.
+std::optional<SearchModel::Mode> modeFromNumber(long long number);
+
+}  // namespace varek

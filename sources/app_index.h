@@ -1,0 +1,59 @@
+// The launchable applications and settings panes, each with its match targets prepared,
+// so that a keystroke only runs the matcher. Refreshed in the background when the panel
+// opens, at most every 30 seconds.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/app_scanner.h"
+#include "platform/clock.h"
+#include "platform/scheduler.h"
+#include "search/fuzzy.h"
+#include "search/item.h"
+
+namespace varek {
+
+class AppIndex : public std::enable_shared_from_this<AppIndex> {
+ public:
+  struct Entry {
+    std::string name;
+    std::string path;
+    Item::Kind kind;  // app or setting
+    std::vector<Fuzzy::Target> targets;
+    std::optional<std::string> url;  // settings panes open through this address
+    std::string id;                  // the row id, "app:" or "set:" and the path
+  };
+
+  enum class Refresh { ifStale, force };
+
+  // The serial queue on which refresh scans run, one at a time.
+  static constexpr const char* kQueue = "zz.orvel.varek.appindex";
+  // A refresh within this many seconds of the last scan's start does nothing.
+  static constexpr double kThrottleSeconds = 30;
+
+  // Empty until fill() or a refresh; scans nothing by itself.
+  AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock& clock);
+
+  const std::vector<Entry>& entries() const { return entries_; }
+  double lastScan() const { return lastScan_; }
+
+  // Scans on the calling thread and replaces the entries at once (the first fill at start).
+  void fill();
+  // Scans on the index's queue and replaces the entries on the main queue when done.
+  void refresh(Refresh refresh = Refresh::ifStale);
+
+  // Applications first, then settings panes, with their targets; callable on any thread.
+  static std::vector<Entry> scan(const AppScanner& scanner);
+
+ private:
+  const AppScanner& scanner_;
+  Scheduler& scheduler_;
+  const Clock& clock_;
+  std::vector<Entry> entries_;
+  double lastScan_;
+};
+
+}  // namespace varek
