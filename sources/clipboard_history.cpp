@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "search/unicode.h"
+#include "sources/private_file.h"
 
 namespace varek {
 namespace {
@@ -29,12 +30,6 @@ namespace {
 constexpr const char* kEnabledKey = "clipboardEnabled";
 // Copies may hold passwords: neither the history's folder nor its file is for other users.
 constexpr mode_t kFolderMode = 0700;
-constexpr mode_t kFileMode = 0600;
-// Appended to the file's name when a file that could not be read is set aside.
-constexpr const char* kUnreadableSuffix = ".unreadable";
-// Earlier set-aside files are never replaced; past this many numbered ones the history
-// stops saving rather than destroy one more unreadable file.
-constexpr int kMaxSetAsideFiles = 1000;
 
 // Marker types that password managers and clipboard tools put beside content nobody
 // should keep: concealed or transient copies, or ones a program made on its own.
@@ -144,70 +139,6 @@ std::string encode(const std::vector<ClipboardHistory::Entry>& entries) {
   return root.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-enum class ReadResult { read, missing, failed };
-
-ReadResult readFile(const std::string& path, std::string& bytes) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
-  constexpr std::size_t kChunk = 1 << 16;
-  std::string chunk(kChunk, '\0');
-  bool complete = false;
-  while (true) {
-    const ssize_t result = ::read(descriptor, chunk.data(), chunk.size());
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) {
-      complete = result == 0;
-      break;
-    }
-    bytes.append(chunk.data(), static_cast<std::size_t>(result));
-  }
-  ::close(descriptor);
-  return complete ? ReadResult::read : ReadResult::failed;
-}
-
-bool writeAll(int descriptor, const std::string& bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    written += static_cast<std::size_t>(result);
-  }
-  return true;
-}
-
-// Moves the file to the first free name beside it; true when nothing is left to move.
-bool setAside(const std::string& file) {
-  for (int number = 1; number <= kMaxSetAsideFiles; ++number) {
-    std::string target = file + kUnreadableSuffix;
-    if (number > 1) target += "." + std::to_string(number);
-    struct stat existing;
-    if (::lstat(target.c_str(), &existing) == 0 || errno != ENOENT) continue;
-    if (::rename(file.c_str(), target.c_str()) == 0) return true;
-    return errno == ENOENT;
-  }
-  return false;
-}
-
-// The history is private: the temporary file is created with mode 0600 beside the target
-// before a byte is written, and only a complete, synced file replaces the old one.
-bool writeAtomically(const std::string& file, const std::string& bytes, bool setAsideFirst) {
-  std::string temporary = file + ".XXXXXX";
-  const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (descriptor < 0) return false;
-  bool written = writeAll(descriptor, bytes) && ::fsync(descriptor) == 0;
-  written = ::close(descriptor) == 0 && written;
-  if (!written || (setAsideFirst && !setAside(file)) ||
-      ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  ::chmod(file.c_str(), kFileMode);
-  return true;
-}
-
 }  // namespace
 
 ClipboardHistory::ClipboardHistory(Pasteboard& pasteboard, Scheduler& scheduler, const Clock& clock,
@@ -243,11 +174,11 @@ void ClipboardHistory::setEnabled(bool enabled) {
 
 void ClipboardHistory::start() {
   std::string bytes;
-  const ReadResult result = readFile(file_, bytes);
+  const PrivateFile::ReadResult result = PrivateFile::read(file_, bytes);
   std::optional<std::vector<Entry>> decoded;
-  if (result == ReadResult::read) decoded = decode(bytes);
+  if (result == PrivateFile::ReadResult::read) decoded = decode(bytes);
   if (decoded) entries_ = std::move(*decoded);
-  setAsideBeforeSave_ = result != ReadResult::missing && !decoded;
+  setAsideBeforeSave_ = result != PrivateFile::ReadResult::missing && !decoded;
 
   if (enabled() && !timer_) {
     timer_ = scheduler_.repeat(kPollSeconds, kPollTolerance, [weak = weak_from_this()] {
@@ -293,7 +224,8 @@ void ClipboardHistory::clear() {
 }
 
 void ClipboardHistory::save() {
-  if (writeAtomically(file_, encode(entries_), setAsideBeforeSave_)) setAsideBeforeSave_ = false;
+  if (PrivateFile::write(file_, encode(entries_), {.setAsideFirst = setAsideBeforeSave_}))
+    setAsideBeforeSave_ = false;
 }
 
 }  // namespace varek
