@@ -1,17 +1,17 @@
 #include "sources/clipboard_history.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,261 +22,164 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Listed = std::vector<std::pair<std::string, double>>;
+
 // When the first tick after start() falls; the scheduler starts at 800,000,000.
 constexpr double kFirstTick = 800'000'000.5;
 
 std::string contents(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
-struct Copy {
-  std::optional<std::string> text;
-  std::vector<std::string> types = {"text/plain"};
-  std::vector<std::string> files = {};
-};
+class ClipboardHistoryTest : public ::testing::Test {
+ protected:
+  ClipboardHistory& start() {
+    history = std::make_shared<ClipboardHistory>(pasteboard, scheduler, scheduler, defaults, file);
+    history->start();
+    return *history;
+  }
+  // Another application copies; the next tick sees it.
+  void copy(std::optional<std::string> text, std::vector<std::string> types = {"text/plain"},
+            std::vector<std::string> files = {}) {
+    pasteboard.copy(std::move(text), std::move(types), std::move(files));
+    scheduler.advance(ClipboardHistory::kPollSeconds);
+  }
+  Listed listed() const {
+    Listed entries;
+    for (const auto& entry : history->entries()) entries.emplace_back(entry.text, entry.date);
+    return entries;
+  }
+  fs::path folder() const { return fs::path(file).parent_path(); }
+  void store(const std::string& bytes) {
+    fs::create_directories(folder());
+    std::ofstream(file) << bytes;
+  }
+  long files(const std::optional<std::string>& holding = std::nullopt) const {
+    return std::count_if(fs::directory_iterator(folder()), {}, [&](const auto& entry) {
+      return !holding || contents(entry.path()) == *holding;
+    });
+  }
 
-struct Desktop {
   test::VirtualScheduler scheduler;
   test::MemoryDefaults defaults;
   test::FakePasteboard pasteboard;
   test::FakePaths paths;
-
-  std::shared_ptr<ClipboardHistory> history() {
-    return std::make_shared<ClipboardHistory>(pasteboard, scheduler, scheduler, defaults,
-                                              paths.clipboardFile());
-  }
-  // Another application copies; the next tick sees it.
-  void copy(const Copy& copy) {
-    pasteboard.copy(copy.text, copy.types, copy.files);
-    scheduler.advance(ClipboardHistory::kPollSeconds);
-  }
-  fs::path folder() const { return fs::path(paths.clipboardFile()).parent_path(); }
-  void store(const std::string& bytes) { std::ofstream(paths.clipboardFile()) << bytes; }
-  long filesHolding(const std::string& bytes) const {
-    return std::count_if(fs::directory_iterator(folder()), {},
-                         [&](const auto& file) { return contents(file.path()) == bytes; });
-  }
-  long files() const { return std::distance(fs::directory_iterator(folder()), {}); }
+  const std::string file = paths.clipboardFile();
+  std::shared_ptr<ClipboardHistory> history;
 };
 
-std::vector<std::pair<std::string, double>> listed(const ClipboardHistory& history) {
-  std::vector<std::pair<std::string, double>> entries;
-  for (const auto& entry : history.entries()) entries.emplace_back(entry.text, entry.date);
-  return entries;
+TEST_F(ClipboardHistoryTest, RecordsDistinctCopiesNewestFirstAndLooksAtEachChangeOnce) {
+  pasteboard.copy("there before");
+  start();
+  scheduler.advance(ClipboardHistory::kPollSeconds);  // what was there before stays unrecorded
+  // With "é" precomposed and decomposed, 99,999 characters; one more is too long.
+  const std::string longest = std::string(99'997, 'a') + "\u00e9e\u0301";
+  for (const std::string& text :
+       std::vector<std::string>{"a", "text", "text ", "e\u0301", "\u00e9", longest, longest + "b"})
+    copy(text);
+  copy("plain", {"text/uri-list", "text/plain"}, {"/a", "/b"});
+  copy(std::nullopt, {"image/png"});
+  copy("a");
+  // Reads of types, files and text; a copy marked secret is dropped after its types.
+  for (const auto& [text, type, reads] : {std::tuple{"pw", "org.nspasteboard.ConcealedType", 1},
+                                          {"pw", "x-kde-passwordManagerHint", 1},
+                                          {" \n\t\u3000\r\n", "text/plain", 3}}) {
+    const int before = pasteboard.contentReads();
+    copy(text, {"text/plain", type});
+    scheduler.advance(ClipboardHistory::kPollSeconds);  // nothing new to look at
+    EXPECT_EQ(pasteboard.contentReads() - before, reads) << type;
+  }
+  const auto at = [](int copy) { return kFirstTick + copy * ClipboardHistory::kPollSeconds; };
+  EXPECT_EQ(listed(), (Listed{{"a", at(10)},
+                              {"/a\n/b", at(8)},
+                              {longest, at(6)},
+                              {"\u00e9", at(5)},
+                              {"text ", at(3)},
+                              {"text", at(2)}}));
 }
 
-std::string storedList(int count) {
+TEST_F(ClipboardHistoryTest, KeepsTheNewest200) {
   nlohmann::json list = nlohmann::json::array();
-  for (int index = 0; index < count; ++index) {
+  for (int index = 0; index < 250; ++index)
     list.push_back({{"text", "entry " + std::to_string(index)}, {"date", index}});
-  }
-  return list.dump();
-}
-
-TEST(ClipboardHistoryTest, RecordsDistinctCopiesNewestFirst) {
-  // With "é" precomposed and decomposed, 99,999 characters.
-  const std::string filler(99'997, 'a');
-  struct Row {
-    const char* name;
-    std::vector<Copy> copies;
-    std::vector<std::pair<std::string, int>> entries;  // text, copy that dated it (from 0)
-  };
-  const Row rows[] = {
-      {"same text twice is one entry", {{"a"}, {"a"}}, {{"a", 1}}},
-      {"older text moves to the front", {{"a"}, {"b"}, {"a"}}, {{"a", 2}, {"b", 1}}},
-      {"trailing blank is another text", {{"text"}, {"text "}}, {{"text ", 1}, {"text", 0}}},
-      {"canonically equal texts are one", {{"e\u0301"}, {"\u00e9"}}, {{"\u00e9", 1}}},
-      {"blanks and line breaks only", {{"a"}, {" \n\t\u3000\r\n"}}, {{"a", 0}}},
-      {"99,999 characters", {{filler + "\u00e9e\u0301"}}, {{filler + "\u00e9e\u0301", 0}}},
-      {"100,000 characters", {{filler + "\u00e9e\u0301b"}}, {}},
-      {"files joined, their text unused",
-       {{"plain", {"text/uri-list", "text/plain"}, {"/a", "/b"}}},
-       {{"/a\n/b", 0}}},
-      {"image alone", {{std::nullopt, {"image/png"}}}, {}},
-  };
-  for (const Row& row : rows) {
-    Desktop desktop;
-    auto history = desktop.history();
-    history->start();
-    for (const Copy& copy : row.copies) desktop.copy(copy);
-    std::vector<std::pair<std::string, double>> expected;
-    for (const auto& [text, copy] : row.entries) {
-      expected.emplace_back(text, kFirstTick + copy * 0.5);
-    }
-    EXPECT_EQ(listed(*history), expected) << row.name;
+  store(list.dump());
+  EXPECT_EQ(start().entries().size(), 250u);  // a longer file is kept whole until the next copy
+  for (const auto& [copied, last] :
+       {std::pair{"new", "entry 198"}, {"entry 50", "entry 198"}, {"newer", "entry 197"}}) {
+    copy(copied);
+    ASSERT_EQ(history->entries().size(), 200u) << copied;
+    EXPECT_EQ(history->entries().front().text, copied);
+    EXPECT_EQ(history->entries().back().text, last) << copied;
+    EXPECT_EQ(nlohmann::json::parse(contents(file)).size(), 200u) << copied;
   }
 }
 
-TEST(ClipboardHistoryTest, LooksAtEachChangeOnce) {
-  struct Row {
-    const char* name;
-    Copy copy;
-    int reads;  // of types, files and text
-  };
-  const Row rows[] = {
-      {"concealed", {"pw", {"text/plain", "org.nspasteboard.ConcealedType"}}, 1},
-      {"transient", {"pw", {"org.nspasteboard.TransientType"}}, 1},
-      {"generated", {"pw", {"org.nspasteboard.AutoGeneratedType"}}, 1},
-      {"1Password", {"pw", {"com.agilebits.onepassword"}}, 1},
-      {"transient marker", {"pw", {"de.petermaurer.TransientPasteboardType"}}, 1},
-      {"KeePassXC", {"pw", {"text/plain", "x-kde-passwordManagerHint"}}, 1},
-      {"blank", {" \n"}, 3},
-      {"too long", {std::string(100'000, 'x')}, 3},
-      {"recorded", {"kept"}, 3},
-  };
-  for (const Row& row : rows) {
-    Desktop desktop;
-    auto history = desktop.history();
-    history->start();
-    desktop.copy(row.copy);
-    EXPECT_EQ(desktop.pasteboard.contentReads(), row.reads) << row.name;
-    EXPECT_EQ(history->entries().size(), row.copy.text == "kept" ? 1u : 0u) << row.name;
-    desktop.scheduler.advance(ClipboardHistory::kPollSeconds);
-    EXPECT_EQ(desktop.pasteboard.contentReads(), row.reads) << row.name;
+TEST_F(ClipboardHistoryTest, UnreadableFileIsIgnoredAndSetAsideBeforeTheFirstSave) {
+  // A half-read list would lose the rest at the next save, so any flaw rejects it whole.
+  for (const std::string bytes : {R"([{"text":"a","date":1},{"text":"b"}])", R"([{"text":)"}) {
+    fs::remove_all(folder());
+    store(bytes);
+    std::ofstream(file + ".unreadable") << "earlier";  // set aside before; never replaced
+    EXPECT_TRUE(start().entries().empty()) << bytes;
+    copy("x");
+    copy("y");
+    EXPECT_EQ(files(bytes), 1) << bytes;
+    EXPECT_EQ(files("earlier"), 1) << bytes;
+    EXPECT_EQ(files(), 3) << bytes;  // set aside at the first save only
   }
 }
 
-TEST(ClipboardHistoryTest, KeepsTheNewest200) {
-  struct Row {
-    const char* name;
-    int stored;
-    std::string copied;
-    std::string last;
-  };
-  const Row rows[] = {
-      {"a new copy drops the oldest", 200, "new", "entry 198"},
-      {"copying a listed text keeps all", 200, "entry 50", "entry 199"},
-      {"a longer file is trimmed at the next copy", 250, "new", "entry 198"},
-  };
-  for (const Row& row : rows) {
-    Desktop desktop;
-    auto history = desktop.history();
-    desktop.store(storedList(row.stored));
-    history->start();
-    EXPECT_EQ(history->entries().size(), static_cast<std::size_t>(row.stored)) << row.name;
-    desktop.copy({row.copied});
-    ASSERT_EQ(history->entries().size(), 200u) << row.name;
-    EXPECT_EQ(history->entries().front().text, row.copied) << row.name;
-    EXPECT_EQ(history->entries().back().text, row.last) << row.name;
-    EXPECT_EQ(nlohmann::json::parse(contents(desktop.paths.clipboardFile())).size(), 200u)
-        << row.name;
-  }
-}
+TEST_F(ClipboardHistoryTest, SavesPrivatelyAndReadsBack) {
+  start();
+  copy("a");
+  EXPECT_EQ(contents(file), R"([{"text":"a","date":800000000.5}])");
+  copy("\"quoted\" \\ back\nslash \U0001F600\t\x01");
+  copy("not UTF-8: \xff!");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(folder()).permissions(), fs::perms::owner_all);
 
-TEST(ClipboardHistoryTest, ReadsTheFileWholeOrSetsItAside) {
-  struct Row {
-    const char* name;
-    std::optional<std::string> file;
-    std::vector<std::string> loaded;
-  };
-  const Row rows[] = {
-      {"any member order and escapes",
-       R"([{"date":1,"text":"\u00e9\"\\\n"},{"text":"b","date":2.5}])",
-       {"\u00e9\"\\\n", "b"}},
-      {"empty list", "[]", {}},
-      {"no file", std::nullopt, {}},
-      {"an element without date", R"([{"text":"a","date":1},{"text":"b"}])", {}},
-      {"a date as text", R"([{"text":"a","date":"1"}])", {}},
-      {"a text as number", R"([{"text":1,"date":1}])", {}},
-      {"not a list", R"({"text":"a","date":1})", {}},
-      {"not JSON", R"([{"text":)", {}},
-  };
-  for (const Row& row : rows) {
-    Desktop desktop;
-    auto history = desktop.history();
-    if (row.file) desktop.store(*row.file);
-    const bool unreadable = row.file && row.loaded.empty() && *row.file != "[]";
-    std::ofstream(desktop.paths.clipboardFile() + ".unreadable") << "earlier";
-    history->start();
-    std::vector<std::string> texts;
-    for (const auto& entry : history->entries()) texts.push_back(entry.text);
-    EXPECT_EQ(texts, row.loaded) << row.name;
-    desktop.copy({"x"});
-    desktop.copy({"y"});
-    EXPECT_EQ(history->entries().size(), row.loaded.size() + 2) << row.name;
-    EXPECT_EQ(desktop.filesHolding("earlier"), 1) << row.name;
-    if (row.file) {
-      EXPECT_EQ(desktop.filesHolding(*row.file), unreadable ? 1 : 0) << row.name;
-    }
-    EXPECT_EQ(desktop.files(), unreadable ? 3 : 2) << row.name;
-  }
-}
-
-TEST(ClipboardHistoryTest, SavesPrivatelyAndReadsBack) {
-  Desktop desktop;
-  desktop.pasteboard.copy("there before");
-  auto history = desktop.history();
-  history->start();
-  desktop.copy({"a"});
-  EXPECT_EQ(contents(desktop.paths.clipboardFile()), R"([{"text":"a","date":800000000.5}])");
-  desktop.copy({"\"quoted\" \\ back\nslash \U0001F600\t\x01"});
-  desktop.copy({"not UTF-8: \xff!"});
-  EXPECT_EQ(desktop.files(), 1);
-  EXPECT_EQ(fs::status(desktop.paths.clipboardFile()).permissions(),
-            fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(fs::status(desktop.folder()).permissions(), fs::perms::owner_all);
-
-  auto reread = desktop.history();
-  reread->start();
-  auto expected = listed(*history);
+  Listed expected = listed();
   expected.front().first = "not UTF-8: \uFFFD!";
-  EXPECT_EQ(listed(*reread), expected);
+  start();
+  EXPECT_EQ(listed(), expected);
 
   history->clear();
-  EXPECT_TRUE(history->entries().empty());
-  EXPECT_EQ(contents(desktop.paths.clipboardFile()), "[]");
+  EXPECT_EQ(contents(file), "[]");
+  start();
+  copy("b");
+  // No temporary file is left, and a list that was read, even an empty one, is not set aside.
+  EXPECT_EQ(files(), 1);
 }
 
-TEST(ClipboardHistoryTest, PollsTwiceASecondWhileEnabled) {
-  const std::pair<std::optional<bool>, bool> settings[] = {
-      {std::nullopt, true}, {true, true}, {false, false}};
-  for (const auto& [stored, enabled] : settings) {
-    Desktop desktop;
-    if (stored) desktop.defaults.setBoolean("clipboardEnabled", *stored);
-    auto history = desktop.history();
-    history->start();
-    EXPECT_EQ(history->enabled(), enabled);
-    EXPECT_EQ(history->polling(), enabled);
-  }
-  Desktop desktop;
-  // A flag stored as text is no flag, so recording stays on.
-  desktop.defaults.setString("clipboardEnabled", "false");
-  auto history = desktop.history();
-  history->start();
-  EXPECT_DOUBLE_EQ(desktop.scheduler.lastTolerance(), 0.2);
-  desktop.pasteboard.copy("a");
-  desktop.scheduler.advance(0.25);
-  EXPECT_TRUE(history->entries().empty());
-  desktop.scheduler.advance(0.25);
+TEST_F(ClipboardHistoryTest, PollsTwiceASecondWhileEnabled) {
+  defaults.setBoolean("clipboardEnabled", false);
+  EXPECT_FALSE(start().polling());
+  // A flag stored as text is no flag, so recording is on as when nothing is stored.
+  defaults.setString("clipboardEnabled", "false");
+  EXPECT_TRUE(start().polling());
+  EXPECT_DOUBLE_EQ(scheduler.lastTolerance(), 0.2);
+  copy("a");
   EXPECT_EQ(history->entries().size(), 1u);
 
   history->setEnabled(false);
   EXPECT_FALSE(history->polling());
-  desktop.copy({"while off"});
+  copy("while off");
   EXPECT_EQ(history->entries().size(), 1u);
-  desktop.store(storedList(2));
+  store(R"([{"text":"x","date":1},{"text":"y","date":2}])");
   history->setEnabled(true);
   EXPECT_EQ(history->entries().size(), 2u);
-  desktop.scheduler.advance(ClipboardHistory::kPollSeconds);
-  EXPECT_EQ(history->entries().size(), 2u);
-
-  history.reset();
-  desktop.copy({"after the end"});
-  EXPECT_EQ(desktop.pasteboard.contentReads(), 3);
+  scheduler.advance(ClipboardHistory::kPollSeconds);
+  EXPECT_EQ(history->entries().size(), 2u);  // what was copied while off stays unrecorded
 }
 
-TEST(ClipboardHistoryTest, UnwritableFolderKeepsTheListInMemory) {
+TEST_F(ClipboardHistoryTest, UnwritableFolderKeepsTheListInMemory) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes to read-only folders";
-  Desktop desktop;
-  auto history = desktop.history();
-  history->start();
-  fs::permissions(desktop.folder(), fs::perms::owner_read | fs::perms::owner_exec);
-  desktop.copy({"a"});
-  EXPECT_EQ(listed(*history), (std::vector<std::pair<std::string, double>>{{"a", kFirstTick}}));
-  EXPECT_EQ(desktop.files(), 0);
+  start();
+  fs::permissions(folder(), fs::perms::owner_read | fs::perms::owner_exec);
+  copy("a");
+  EXPECT_EQ(listed(), (Listed{{"a", kFirstTick}}));
+  EXPECT_EQ(files(), 0);
 }
 
 }  // namespace
