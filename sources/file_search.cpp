@@ -73,6 +73,16 @@ std::string abbreviated(std::string_view folder, std::string_view home) {
   return "~" + std::string(rest);
 }
 
+// Only the part below the home folder is judged, so a home that itself lies under a
+// folder named like noise ("/srv/build/anna") does not hide every file.
+std::string_view belowHome(std::string_view path, std::string_view home) {
+  if (home.size() <= 1 || !path.starts_with(home) || path.size() <= home.size() ||
+      path[home.size()] != '/') {
+    return path;
+  }
+  return path.substr(home.size());
+}
+
 // The home folder without a trailing separator, so "/home/anna/" abbreviates as "/home/anna".
 std::string withoutTrailingSlash(std::string home) {
   while (home.size() > 1 && home.back() == '/') home.pop_back();
@@ -139,7 +149,7 @@ void FileSearch::gathered(const std::vector<FileIndex::Hit>& hits) {
   std::vector<Item> rows;
   for (std::size_t index = 0; index < examined; ++index) {
     const FileIndex::Hit& hit = hits[index];
-    if (hit.path.empty() || isNoise(hit.path)) continue;
+    if (hit.path.empty() || isNoise(belowHome(hit.path, home_))) continue;
     const std::string_view name = lastComponent(hit.path);
     const std::optional<double> score = Fuzzy::score(query, Fuzzy::Target(name));
     if (!score) continue;

@@ -108,6 +108,24 @@ TEST_F(FileSearchTest, RowShowsNameFolderAndKindAndOpensTheFile) {
   }
 }
 
+// Only the part below the home folder can make a file noise: a home under a folder named
+// like build output must not hide every file.
+TEST(FileSearchHome, OnlyThePathBelowHomeIsJudged) {
+  test::VirtualScheduler clock;
+  LaggingIndex index;
+  test::FakeWorkspace workspace;
+  auto files = std::make_shared<FileSearch>(index, workspace, clock, "/srv/build/anna");
+  std::vector<std::string> titles;
+  files->setOnResults([&](std::vector<Item> rows) {
+    for (const Item& row : rows) titles.push_back(row.title);
+  });
+  files->search("plan", {});
+  index.callbacks.back()({{"/srv/build/anna/plan.txt", false},
+                          {"/srv/build/anna/build/plan.o.txt", false},
+                          {"/srv/build/annaplan.txt", false}});
+  EXPECT_EQ(titles, std::vector<std::string>{"plan.txt"});
+}
+
 TEST_F(FileSearchTest, BestScoresFirstTiesInIndexOrderUpToTheLimit) {
   std::vector<std::string> names(40, "old report.txt");
   // "report" beats everything; the five after it tie, so the index's order decides.

@@ -1,0 +1,130 @@
+// The varek binary: the launcher itself, or one command against the same stores.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+
+#include "app/command_line.h"
+#include "app/log.h"
+#include "platform/linux/linux_platform.h"
+#include "search/bench.h"
+
+namespace {
+
+using varek::CommandLine;
+using varek::SearchModel;
+
+// File rows arrive after the synchronous search; a command waits this long for them.
+constexpr int kRecentFilesWaitMs = 1000;
+constexpr int kFilesModeWaitMs = 4000;
+// Layout and paste actions run a moment after the row, once the panel would be gone.
+constexpr int kDelayedActionsMs = 400;
+constexpr const char* kSignalInterface = "zz.orvel.varek";
+
+void processEventsFor(int milliseconds, const std::function<bool()>& done = nullptr) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < milliseconds && !(done && done())) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(1);
+  }
+}
+
+// Runs the search and waits for the file rows that belong to it.
+void search(SearchModel& model, const CommandLine& line) {
+  bool filesArrived = false;
+  model.setObserver([&](SearchModel::Field field) {
+    if (field == SearchModel::Field::items) filesArrived = true;
+  });
+  model.setMode(line.mode);
+  // The model searches when the text changes; an empty query changes nothing.
+  if (line.text.empty()) {
+    model.search();
+  } else {
+    model.setQuery(line.text);
+  }
+  filesArrived = false;
+  if (model.files().running()) {
+    const int wait = line.mode == SearchModel::Mode::files ? kFilesModeWaitMs : kRecentFilesWaitMs;
+    processEventsFor(wait, [&] { return filesArrived; });
+  }
+  model.setObserver(nullptr);
+}
+
+int sendSignal(const CommandLine& line) {
+  QString member = QString::fromStdString(line.text);
+  const QString prefix = QString(kSignalInterface) + ".";
+  if (member.startsWith(prefix)) member = member.mid(prefix.size());
+  QDBusMessage message = QDBusMessage::createSignal("/", kSignalInterface, member);
+  if (line.payload) message << QString::fromStdString(*line.payload);
+  if (!QDBusConnection::sessionBus().isConnected() ||
+      !QDBusConnection::sessionBus().send(message)) {
+    std::fprintf(stderr, "varek: keine Verbindung zum Sitzungsbus\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  auto parsed = varek::parseCommandLine(arguments);
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "%s\n", error->c_str());
+    return 2;
+  }
+  const CommandLine line = std::get<CommandLine>(parsed);
+  if (line.command == CommandLine::Command::launcher) {
+    std::fprintf(stderr,
+                 "varek: der Starter mit Fenster ist noch nicht da; nutze varek query, run, "
+                 "bench oder signal\n");
+    return 2;
+  }
+
+  QCoreApplication application(argc, argv);
+  if (line.command == CommandLine::Command::signal) return sendSignal(line);
+
+  varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{.clipboard = false, .preload = false});
+  auto model = SearchModel::create(desktop.platform());
+
+  switch (line.command) {
+    case CommandLine::Command::bench: {
+      const std::string result = varek::benchLine(varek::bench(*model));
+      desktop.log().write(result);
+      std::printf("%s\n", result.c_str());
+      return 0;
+    }
+    case CommandLine::Command::query:
+      search(*model, line);
+      std::fputs(varek::formatRows(model->items(), line.json).c_str(), stdout);
+      return 0;
+    case CommandLine::Command::run: {
+      search(*model, line);
+      if (line.row >= static_cast<int>(model->items().size())) {
+        std::fprintf(stderr, "varek: keine Zeile %d (%zu Treffer)\n", line.row,
+                     model->items().size());
+        return 1;
+      }
+      model->setSelection(line.row);
+      const varek::Item row = model->items()[static_cast<std::size_t>(line.row)];
+      model->activate(line.action);
+      if (model->confirmID() == row.id) {
+        // The second Return of the panel: given only on request, as these rows restart,
+        // shut down or empty the trash.
+        if (!line.confirm) {
+          std::fprintf(stderr, "varek: „%s“ braucht Bestätigung: --confirm\n", row.title.c_str());
+          return 1;
+        }
+        model->activate(line.action);
+      }
+      processEventsFor(kDelayedActionsMs);
+      std::printf("%s\n", row.title.c_str());
+      return 0;
+    }
+    default:
+      return 2;
+  }
+}

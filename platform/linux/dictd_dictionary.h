@@ -1,0 +1,38 @@
+// The installed dictd databases (NAME.index beside NAME.dict.dz or NAME.dict, as
+// Debian's dict-freedict-* packages install them), read directly: no daemon, no port.
+// A database's index is loaded into memory on its first lookup; a lookup then reads and
+// inflates only the compressed chunks that hold the entry.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dictionary.h"
+
+namespace varek {
+
+class DictdDictionary : public Dictionary {
+ public:
+  static constexpr const char* kSystemFolder = "/usr/share/dictd";
+
+  // Looks for databases in these folders on the first lookup, not before.
+  explicit DictdDictionary(std::vector<std::string> folders = {kSystemFolder});
+  ~DictdDictionary() override;
+
+  // The entry whose headword equals the text, ignoring case, from the first database
+  // (by name) that has one, trimmed; nothing when none has it or its file is damaged.
+  // Safe to call from several threads.
+  std::optional<std::string> definition(const std::string& text) const override;
+
+ private:
+  class Database;
+
+  std::vector<std::string> folders_;
+  mutable std::once_flag found_;
+  mutable std::vector<std::unique_ptr<Database>> databases_;
+};
+
+}  // namespace varek

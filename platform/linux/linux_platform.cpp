@@ -1,0 +1,94 @@
+#include "platform/linux/linux_platform.h"
+
+#include <QThreadPool>
+#include <chrono>
+#include <filesystem>
+
+#include "platform/linux/dictd_dictionary.h"
+#include "platform/linux/gio_app_scanner.h"
+#include "platform/linux/json_defaults.h"
+#include "platform/linux/qt_pasteboard.h"
+#include "platform/linux/qt_scheduler.h"
+#include "platform/linux/system_actions.h"
+#include "platform/linux/tracker_file_index.h"
+#include "platform/linux/x11_desktop.h"
+#include "platform/linux/x11_window_server.h"
+#include "platform/linux/x11_workspace.h"
+#include "platform/linux/xdg_paths.h"
+
+namespace varek {
+namespace {
+
+// Seconds between the Unix epoch and 2001-01-01, the origin of every stored time.
+constexpr double kUnixOffset = 978'307'200;
+
+class SystemClock : public Clock {
+ public:
+  double now() const override {
+    const std::chrono::duration<double> sinceEpoch =
+        std::chrono::system_clock::now().time_since_epoch();
+    return sinceEpoch.count() - kUnixOffset;
+  }
+};
+
+// Stands in for the clipboard where there is none to watch (the command line): it never
+// changes, so nothing is recorded, and what is copied goes nowhere.
+class AbsentPasteboard : public Pasteboard {
+ public:
+  std::int64_t changeCount() const override { return changes_; }
+  std::vector<std::string> types() const override { return {}; }
+  std::vector<std::string> filePaths() const override { return {}; }
+  std::optional<std::string> text() const override { return std::nullopt; }
+  void setText(const std::string&) override { ++changes_; }
+
+ private:
+  std::int64_t changes_ = 0;
+};
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(Options options) {
+  clock_ = std::make_unique<SystemClock>();
+  auto paths = std::make_unique<XdgPaths>();
+  // The log's folder is made at start; the log itself never creates folders.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(paths->logFile()).parent_path(),
+                                      ignored);
+  log_ = std::make_unique<Log>(paths->logFile(), *clock_);
+  defaults_ = std::make_unique<JsonDefaults>(paths->configFile());
+  scheduler_ = std::make_unique<QtScheduler>();
+  if (options.clipboard) {
+    pasteboard_ = std::make_unique<QtPasteboard>();
+  } else {
+    pasteboard_ = std::make_unique<AbsentPasteboard>();
+  }
+  desktop_ = std::make_unique<X11Desktop>();
+  auto workspace = std::make_unique<X11Workspace>(*desktop_);
+  X11Workspace& workspaceRef = *workspace;
+  workspace_ = std::move(workspace);
+  windowServer_ = std::make_unique<X11WindowServer>(*desktop_, log_.get());
+  fileIndex_ = std::make_unique<TrackerFileIndex>(
+      TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
+  auto dictionary = std::make_unique<DictdDictionary>();
+  if (options.preload) {
+    // A large dictionary's index takes a tenth of a second to load: not on a keystroke.
+    scheduler_->runConcurrent([dictionary = dictionary.get()] { dictionary->definition("varek"); });
+  }
+  dictionary_ = std::move(dictionary);
+  systemActions_ = std::make_unique<LinuxSystemActions>(*scheduler_, *log_,
+                                                        [&workspaceRef] { workspaceRef.beep(); });
+  appScanner_ = std::make_unique<GioAppScanner>();
+  paths_ = std::move(paths);
+}
+
+LinuxPlatform::~LinuxPlatform() {
+  // Background jobs may still use the backend's objects; they end before those do.
+  QThreadPool::globalInstance()->waitForDone();
+}
+
+Platform LinuxPlatform::platform() {
+  return {*scheduler_, *clock_,      *defaults_,      *pasteboard_, *workspace_, *windowServer_,
+          *fileIndex_, *dictionary_, *systemActions_, *appScanner_, *paths_};
+}
+
+}  // namespace varek

@@ -1,0 +1,88 @@
+#include "platform/linux/qt_pasteboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+#include <algorithm>
+
+namespace varek {
+namespace {
+
+constexpr QClipboard::Mode kMode = QClipboard::Clipboard;
+
+// The command line runs under a QCoreApplication, which has no platform integration for
+// QGuiApplication::clipboard() to reach: asking it there would crash.
+QClipboard* systemClipboard() {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return nullptr;
+  return QGuiApplication::clipboard();
+}
+
+const QMimeData* currentContent() {
+  const QClipboard* clipboard = systemClipboard();
+  return clipboard == nullptr ? nullptr : clipboard->mimeData(kMode);
+}
+
+// X11 selection plumbing that Qt lists beside the real formats: TARGETS, MULTIPLE,
+// TIMESTAMP, SAVE_TARGETS and the legacy text targets. They name no MIME type (no "/")
+// and are spelled in capitals, whereas a marker such as "x-kde-passwordManagerHint" is not.
+bool isSelectionTarget(const QString& format) {
+  if (format.isEmpty() || format.contains(QLatin1Char('/'))) return false;
+  return std::all_of(format.begin(), format.end(), [](QChar character) {
+    return character.isUpper() || character.isDigit() || character == QLatin1Char('_');
+  });
+}
+
+bool offersPlainText(const QMimeData& content) {
+  const QStringList formats = content.formats();
+  return std::any_of(formats.begin(), formats.end(), [](const QString& format) {
+    return format.startsWith(QLatin1String("text/plain"));
+  });
+}
+
+}  // namespace
+
+QtPasteboard::QtPasteboard() {
+  QClipboard* clipboard = systemClipboard();
+  if (clipboard == nullptr) return;
+  QObject::connect(clipboard, &QClipboard::dataChanged, &connections_, [this] { ++changeCount_; });
+}
+
+std::vector<std::string> QtPasteboard::types() const {
+  std::vector<std::string> types;
+  const QMimeData* content = currentContent();
+  if (content == nullptr) return types;
+  for (const QString& format : content->formats()) {
+    if (!isSelectionTarget(format)) types.push_back(format.toStdString());
+  }
+  return types;
+}
+
+std::vector<std::string> QtPasteboard::filePaths() const {
+  std::vector<std::string> paths;
+  const QMimeData* content = currentContent();
+  if (content == nullptr || !content->hasUrls()) return paths;
+  for (const QUrl& url : content->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  return paths;
+}
+
+std::optional<std::string> QtPasteboard::text() const {
+  const QMimeData* content = currentContent();
+  // Qt turns a bare uri-list into text as well; that content is files, not text.
+  if (content == nullptr || !offersPlainText(*content)) return std::nullopt;
+  return content->text().toStdString();
+}
+
+void QtPasteboard::setText(const std::string& text) {
+  QClipboard* clipboard = systemClipboard();
+  if (clipboard == nullptr) return;
+  const std::int64_t before = changeCount_;
+  clipboard->setText(QString::fromStdString(text), kMode);
+  // Taking the selection over is signalled synchronously today, but the history must see
+  // its own copy even where a platform reports it later.
+  if (changeCount_ == before) ++changeCount_;
+}
+
+}  // namespace varek

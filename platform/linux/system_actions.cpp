@@ -1,0 +1,613 @@
+#include "platform/linux/system_actions.h"
+
+#define G_SETTINGS_ENABLE_BACKEND
+#include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QStandardPaths>
+#include <QString>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "sources/commands.h"
+
+namespace varek {
+namespace {
+
+using Method = LinuxSystemActions::Method;
+using Requirement = LinuxSystemActions::Requirement;
+using Kind = Requirement::Kind;
+
+// One queue for all actions, so that two quick toggles read and write one after the other.
+const std::string kQueue = "system-actions";
+// The services answer at once or not at all; a hung one must not hold up later actions
+// for D-Bus's default of 25 seconds.
+constexpr int kReplyTimeoutMs = 2000;
+
+constexpr const char* kLogind = "org.freedesktop.login1";
+constexpr const char* kLogindPath = "/org/freedesktop/login1";
+constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
+constexpr const char* kLogindSession = "org.freedesktop.login1.Session";
+constexpr const char* kScreenSaver = "org.freedesktop.ScreenSaver";
+constexpr const char* kScreenSaverPath = "/org/freedesktop/ScreenSaver";
+constexpr const char* kNetworkManager = "org.freedesktop.NetworkManager";
+constexpr const char* kNetworkManagerPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kWirelessEnabled = "WirelessEnabled";
+constexpr const char* kGnomeSession = "org.gnome.SessionManager";
+constexpr const char* kKdeSession = "org.kde.ksmserver";
+constexpr const char* kXfceSession = "org.xfce.SessionManager";
+// GNOME's Logout mode 1 skips the confirmation dialog: the launcher asked already.
+constexpr unsigned kGnomeLogoutWithoutDialog = 1;
+
+constexpr const char* kInterfaceSchema = "org.gnome.desktop.interface";
+constexpr const char* kColorSchemeKey = "color-scheme";
+constexpr std::string_view kDarkScheme = "prefer-dark";
+constexpr std::string_view kDefaultScheme = "default";
+// GIO falls back to these when no real settings store is installed: a change made there
+// reaches no other program and is gone when we exit.
+constexpr std::array<std::string_view, 2> kVolatileBackends = {"GMemorySettingsBackend",
+                                                               "GNullSettingsBackend"};
+
+constexpr const char* kTrashAddress = "trash:///";
+constexpr const char* kTrashScheme = "trash";
+constexpr const char* kTrashHandlerType = "x-scheme-handler/trash";
+constexpr const char* kFolderType = "inode/directory";
+// The trash folder's contents are the user's own files, readable by nobody else.
+constexpr int kTrashFolderMode = 0700;
+
+constexpr const char* kShowingDesktop = "_NET_SHOWING_DESKTOP";
+constexpr const char* kTerminal = "x-terminal-emulator";
+
+Requirement systemService(const char* name) { return {Kind::systemService, name}; }
+Requirement sessionService(const char* name) { return {Kind::sessionService, name}; }
+Requirement program(const char* name) { return {Kind::program, name}; }
+Requirement display() { return {Kind::display, ""}; }
+
+std::vector<Method> candidates(SystemAction action) {
+  switch (action) {
+    case SystemAction::lockScreen:
+      return {Method::logindLock, Method::screenSaverLock, Method::loginctlLock,
+              Method::xdgScreensaverLock};
+    case SystemAction::sleep:
+      return {Method::logindSuspend};
+    case SystemAction::displaySleep:
+      return {Method::xsetDisplayOff};
+    case SystemAction::screenSaver:
+      return {Method::screenSaverActivate, Method::xdgScreensaverActivate};
+    case SystemAction::toggleDarkMode:
+      return {Method::colorScheme};
+    case SystemAction::toggleMute:
+      return {Method::wpctlMute, Method::pactlMute};
+    case SystemAction::toggleWifi:
+      return {Method::networkManagerWireless};
+    case SystemAction::hideAllApps:
+      return {Method::showingDesktop};
+    case SystemAction::screenshot:
+      return {Method::gnomeScreenshot, Method::spectacle, Method::xfceScreenshooter,
+              Method::flameshot};
+    case SystemAction::openTrash:
+      return {Method::trashAddress, Method::trashFolder};
+    case SystemAction::emptyTrash:
+      return {Method::emptyTrashAddress, Method::emptyTrashFolder};
+    case SystemAction::restart:
+      return {Method::logindReboot};
+    case SystemAction::shutDown:
+      return {Method::logindPowerOff};
+    case SystemAction::logOut:
+      return {Method::gnomeLogout, Method::kdeLogout, Method::xfceLogout, Method::logindTerminate,
+              Method::loginctlTerminate};
+  }
+  return {};
+}
+
+std::string title(SystemAction action) {
+  for (const Commands::Command& command : Commands::all()) {
+    if (command.action == action) return command.title;
+  }
+  return "?";
+}
+
+bool hasOwner(const QDBusConnection& bus, const std::string& name) {
+  if (!bus.isConnected()) return false;
+  QDBusMessage question = QDBusMessage::createMethodCall(
+      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+  question << QString::fromStdString(name);
+  const QDBusMessage reply = bus.call(question, QDBus::Block, kReplyTimeoutMs);
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         reply.arguments().constFirst().toBool();
+}
+
+std::string findProgram(const std::string& name) {
+  return QStandardPaths::findExecutable(QString::fromStdString(name)).toStdString();
+}
+
+bool colorSchemeStored() {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  if (source == nullptr) return false;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, kInterfaceSchema, TRUE);
+  if (schema == nullptr) return false;
+  const bool hasKey = g_settings_schema_has_key(schema, kColorSchemeKey);
+  g_settings_schema_unref(schema);
+  if (!hasKey) return false;
+  GSettingsBackend* backend = g_settings_backend_get_default();
+  const std::string_view backendType = G_OBJECT_TYPE_NAME(backend);
+  g_object_unref(backend);
+  return std::find(kVolatileBackends.begin(), kVolatileBackends.end(), backendType) ==
+         kVolatileBackends.end();
+}
+
+bool addressSchemeSupported(const std::string& scheme) {
+  for (const char* const* known = g_vfs_get_supported_uri_schemes(g_vfs_get_default());
+       known != nullptr && *known != nullptr; ++known) {
+    if (scheme == *known) return true;
+  }
+  return false;
+}
+
+bool hasHandler(const std::string& contentType) {
+  GAppInfo* handler = g_app_info_get_default_for_type(contentType.c_str(), FALSE);
+  if (handler == nullptr) return false;
+  g_object_unref(handler);
+  return true;
+}
+
+bool probe(const Requirement& requirement) {
+  switch (requirement.kind) {
+    case Kind::systemService:
+      return hasOwner(QDBusConnection::systemBus(), requirement.name);
+    case Kind::sessionService:
+      return hasOwner(QDBusConnection::sessionBus(), requirement.name);
+    case Kind::program:
+      return !findProgram(requirement.name).empty();
+    case Kind::display: {
+      const char* name = std::getenv("DISPLAY");
+      return name != nullptr && name[0] != '\0';
+    }
+    case Kind::colorScheme:
+      return colorSchemeStored();
+    case Kind::addressScheme:
+      return addressSchemeSupported(requirement.name);
+    case Kind::handler:
+      return hasHandler(requirement.name);
+  }
+  return false;
+}
+
+// Asks each requirement once per action, however many methods share it.
+class Probe {
+ public:
+  bool operator()(const Requirement& requirement) {
+    for (const auto& [known, present] : answers_) {
+      if (known == requirement) return present;
+    }
+    answers_.emplace_back(requirement, probe(requirement));
+    return answers_.back().second;
+  }
+
+ private:
+  std::vector<std::pair<Requirement, bool>> answers_;
+};
+
+std::string missingLine(const std::string& what, const std::vector<Requirement>& missing) {
+  std::string line = "Fehlt für »" + what + "«: ";
+  for (std::size_t index = 0; index < missing.size(); ++index) {
+    line += (index == 0 ? "" : ", ") + missing[index].describe();
+  }
+  return line;
+}
+
+// Empty when the call succeeded, else the service's error.
+std::string call(const QDBusConnection& bus, const QString& service, const QString& path,
+                 const QString& interface, const QString& member,
+                 const QVariantList& arguments = {}, QDBusMessage* reply = nullptr) {
+  QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, member);
+  message.setArguments(arguments);
+  const QDBusMessage answer = bus.call(message, QDBus::Block, kReplyTimeoutMs);
+  if (reply != nullptr) *reply = answer;
+  if (answer.type() == QDBusMessage::ReplyMessage) return "";
+  return (answer.errorName() + ": " + answer.errorMessage()).toStdString();
+}
+
+std::string callLogind(const QString& member, const QVariantList& arguments = {}) {
+  return call(QDBusConnection::systemBus(), kLogind, kLogindPath, kLogindManager, member,
+              arguments);
+}
+
+// Our own session, or the one the environment names when we run outside it (a user
+// service, for instance).
+std::string callOwnSession(const QString& member) {
+  const QDBusConnection bus = QDBusConnection::systemBus();
+  QDBusMessage reply;
+  std::string error = call(bus, kLogind, kLogindPath, kLogindManager, "GetSessionByPID",
+                           {QVariant::fromValue(static_cast<uint>(getpid()))}, &reply);
+  const char* sessionId = std::getenv("XDG_SESSION_ID");
+  if (!error.empty() && sessionId != nullptr && sessionId[0] != '\0') {
+    error = call(bus, kLogind, kLogindPath, kLogindManager, "GetSession",
+                 {QString::fromUtf8(sessionId)}, &reply);
+  }
+  if (!error.empty()) return error;
+  if (reply.arguments().isEmpty()) return "logind nannte keine Sitzung";
+  const QString session = reply.arguments().constFirst().value<QDBusObjectPath>().path();
+  return call(bus, kLogind, session, kLogindSession, member);
+}
+
+std::string callScreenSaver(const QString& member, const QVariantList& arguments = {}) {
+  return call(QDBusConnection::sessionBus(), kScreenSaver, kScreenSaverPath, kScreenSaver, member,
+              arguments);
+}
+
+std::string toggleWireless() {
+  const QDBusConnection bus = QDBusConnection::systemBus();
+  QDBusMessage reply;
+  const std::string error = call(bus, kNetworkManager, kNetworkManagerPath, kProperties, "Get",
+                                 {QString(kNetworkManager), QString(kWirelessEnabled)}, &reply);
+  if (!error.empty()) return error;
+  const QVariant enabled = reply.arguments().value(0).value<QDBusVariant>().variant();
+  if (enabled.metaType().id() != QMetaType::Bool)
+    return "NetworkManager nannte keinen WLAN-Zustand";
+  return call(bus, kNetworkManager, kNetworkManagerPath, kProperties, "Set",
+              {QString(kNetworkManager), QString(kWirelessEnabled),
+               QVariant::fromValue(QDBusVariant(!enabled.toBool()))});
+}
+
+std::string toggleColorScheme() {
+  GSettings* settings = g_settings_new(kInterfaceSchema);
+  char* current = g_settings_get_string(settings, kColorSchemeKey);
+  const std::string wanted(current == kDarkScheme ? kDefaultScheme : kDarkScheme);
+  g_free(current);
+  const bool written = g_settings_set_string(settings, kColorSchemeKey, wanted.c_str());
+  g_settings_sync();
+  // A store that refused the change shows it only here.
+  char* stored = g_settings_get_string(settings, kColorSchemeKey);
+  const bool kept = written && wanted == stored;
+  g_free(stored);
+  g_object_unref(settings);
+  return kept ? "" : "Farbschema blieb unverändert";
+}
+
+std::string requestShowingDesktop(xcb_connection_t* connection, int screenNumber) {
+  if (xcb_connection_has_error(connection)) return "keine Verbindung zur Anzeige";
+  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+  for (int index = 0; index < screenNumber && screens.rem > 0; ++index) {
+    xcb_screen_next(&screens);
+  }
+  if (screens.rem == 0) return "Anzeige ohne Bildschirm";
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, std::strlen(kShowingDesktop), kShowingDesktop),
+      nullptr);
+  if (atom == nullptr) return "Anzeige kennt kein " + std::string(kShowingDesktop);
+  // The window manager owns the property and acts on this request to the root window.
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = screens.data->root;
+  event.type = atom->atom;
+  event.data.data32[0] = 1;
+  std::free(atom);
+  xcb_send_event(connection, 0, screens.data->root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                 reinterpret_cast<const char*>(&event));
+  // A round trip, so the request has reached the server before the connection closes.
+  std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+  return "";
+}
+
+// A connection of its own: the job runs off the main thread, away from Qt's.
+std::string showDesktop() {
+  int screenNumber = 0;
+  xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+  std::string error = requestShowingDesktop(connection, screenNumber);
+  xcb_disconnect(connection);
+  return error;
+}
+
+// The error's message; frees the error.
+std::string errorText(GError** error) {
+  std::string text = *error != nullptr ? (*error)->message : "unbekannter Fehler";
+  g_clear_error(error);
+  return text;
+}
+
+std::string openAddress(const std::string& address) {
+  GError* error = nullptr;
+  if (g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) return "";
+  return errorText(&error);
+}
+
+// Where GIO puts what the user trashes on the home file system.
+std::filesystem::path homeTrash() { return std::filesystem::path(g_get_user_data_dir()) / "Trash"; }
+
+std::string openTrashFolder() {
+  const std::filesystem::path files = homeTrash() / "files";
+  g_mkdir_with_parents(files.c_str(), kTrashFolderMode);
+  GFile* folder = g_file_new_for_path(files.c_str());
+  char* address = g_file_get_uri(folder);
+  std::string error = openAddress(address);
+  g_free(address);
+  g_object_unref(folder);
+  return error;
+}
+
+// GVfs's trash covers the trash folders of every mounted drive and keeps its own
+// bookkeeping right; deleting its top-level entries deletes them whole.
+std::string emptyTrashAddress() {
+  GFile* trash = g_file_new_for_uri(kTrashAddress);
+  GError* error = nullptr;
+  GFileEnumerator* children = g_file_enumerate_children(
+      trash, G_FILE_ATTRIBUTE_STANDARD_NAME, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, &error);
+  g_object_unref(trash);
+  if (children == nullptr) return errorText(&error);
+  std::string failure;
+  GFile* child = nullptr;
+  while (g_file_enumerator_iterate(children, nullptr, &child, nullptr, &error) &&
+         child != nullptr) {
+    GError* deleteError = nullptr;
+    if (!g_file_delete(child, nullptr, &deleteError)) {
+      const std::string text = errorText(&deleteError);
+      if (failure.empty()) failure = text;
+    }
+  }
+  if (error != nullptr) failure = errorText(&error);
+  g_object_unref(children);
+  return failure;
+}
+
+// Without GVfs only the home trash is in reach; the trash folders of other drives need its
+// view over all mounts. The files go before their descriptions, so an interruption leaves
+// no description of a file that is gone.
+std::string emptyTrashFolder() {
+  namespace fs = std::filesystem;
+  std::string failure;
+  for (const char* half : {"files", "info"}) {
+    std::vector<fs::path> entries;
+    std::error_code error;
+    for (fs::directory_iterator entry(homeTrash() / half, error), end; !error && entry != end;
+         entry.increment(error)) {
+      entries.push_back(entry->path());
+    }
+    for (const fs::path& entry : entries) {
+      fs::remove_all(entry, error);
+      if (error && failure.empty()) failure = entry.string() + ": " + error.message();
+    }
+  }
+  return failure;
+}
+
+// Tools report nothing back, so starting one is all that can be checked.
+std::string start(const char* name, const std::vector<std::string>& arguments) {
+  const std::string path = findProgram(name);
+  if (path.empty()) return std::string(name) + " nicht gefunden";
+  Commands::shell(path, arguments);
+  return "";
+}
+
+std::string run(Method method) {
+  switch (method) {
+    case Method::logindLock:
+      return callOwnSession("Lock");
+    case Method::screenSaverLock:
+      return callScreenSaver("Lock");
+    case Method::loginctlLock:
+      return start("loginctl", {"lock-session"});
+    case Method::xdgScreensaverLock:
+      return start("xdg-screensaver", {"lock"});
+    case Method::logindSuspend:
+      return callLogind("Suspend", {false});
+    case Method::xsetDisplayOff:
+      return start("xset", {"dpms", "force", "off"});
+    case Method::screenSaverActivate:
+      return callScreenSaver("SetActive", {true});
+    case Method::xdgScreensaverActivate:
+      return start("xdg-screensaver", {"activate"});
+    case Method::colorScheme:
+      return toggleColorScheme();
+    case Method::wpctlMute:
+      return start("wpctl", {"set-mute", "@DEFAULT_AUDIO_SINK@", "toggle"});
+    case Method::pactlMute:
+      return start("pactl", {"set-sink-mute", "@DEFAULT_SINK@", "toggle"});
+    case Method::networkManagerWireless:
+      return toggleWireless();
+    case Method::showingDesktop:
+      return showDesktop();
+    case Method::gnomeScreenshot:
+      return start("gnome-screenshot", {"-i"});
+    case Method::spectacle:
+      return start("spectacle", {});
+    case Method::xfceScreenshooter:
+      return start("xfce4-screenshooter", {});
+    case Method::flameshot:
+      return start("flameshot", {"gui"});
+    case Method::trashAddress:
+      return openAddress(kTrashAddress);
+    case Method::trashFolder:
+      return openTrashFolder();
+    case Method::emptyTrashAddress:
+      return emptyTrashAddress();
+    case Method::emptyTrashFolder:
+      return emptyTrashFolder();
+    case Method::logindReboot:
+      return callLogind("Reboot", {false});
+    case Method::logindPowerOff:
+      return callLogind("PowerOff", {false});
+    case Method::gnomeLogout:
+      return call(QDBusConnection::sessionBus(), kGnomeSession, "/org/gnome/SessionManager",
+                  kGnomeSession, "Logout", {kGnomeLogoutWithoutDialog});
+    case Method::kdeLogout:
+      // No confirmation, the default shutdown type and mode.
+      return call(QDBusConnection::sessionBus(), kKdeSession, "/KSMServer",
+                  "org.kde.KSMServerInterface", "logout", {0, 0, 0});
+    case Method::xfceLogout:
+      // No dialog; let the applications save their state.
+      return call(QDBusConnection::sessionBus(), kXfceSession, "/org/xfce/SessionManager",
+                  "org.xfce.Session.Manager", "Logout", {false, true});
+    case Method::logindTerminate:
+      return callOwnSession("Terminate");
+    case Method::loginctlTerminate: {
+      const char* sessionId = std::getenv("XDG_SESSION_ID");
+      if (sessionId == nullptr || sessionId[0] == '\0') return "XDG_SESSION_ID ist leer";
+      return start("loginctl", {"terminate-session", sessionId});
+    }
+  }
+  return "unbekannter Weg";
+}
+
+}  // namespace
+
+std::string LinuxSystemActions::Requirement::describe() const {
+  switch (kind) {
+    case Kind::systemService:
+      return name + " (Systembus)";
+    case Kind::sessionService:
+      return name + " (Sitzungsbus)";
+    case Kind::program:
+      return name;
+    case Kind::display:
+      return "X11-Anzeige (DISPLAY)";
+    case Kind::colorScheme:
+      return std::string("GSettings ") + kInterfaceSchema + " " + kColorSchemeKey;
+    case Kind::addressScheme:
+      return "GIO-Dateisystem für " + name + ":// (GVfs)";
+    case Kind::handler:
+      return "Programm für " + name;
+  }
+  return name;
+}
+
+std::vector<Requirement> LinuxSystemActions::requirements(Method method) {
+  switch (method) {
+    case Method::logindLock:
+    case Method::logindSuspend:
+    case Method::logindReboot:
+    case Method::logindPowerOff:
+    case Method::logindTerminate:
+      return {systemService(kLogind)};
+    case Method::screenSaverLock:
+    case Method::screenSaverActivate:
+      return {sessionService(kScreenSaver)};
+    // loginctl is only a client of logind.
+    case Method::loginctlLock:
+    case Method::loginctlTerminate:
+      return {program("loginctl"), systemService(kLogind)};
+    case Method::xdgScreensaverLock:
+    case Method::xdgScreensaverActivate:
+      return {program("xdg-screensaver"), display()};
+    case Method::xsetDisplayOff:
+      return {program("xset"), display()};
+    case Method::colorScheme:
+      return {{Kind::colorScheme, kColorSchemeKey}};
+    case Method::wpctlMute:
+      return {program("wpctl")};
+    case Method::pactlMute:
+      return {program("pactl")};
+    case Method::networkManagerWireless:
+      return {systemService(kNetworkManager)};
+    case Method::showingDesktop:
+      return {display()};
+    case Method::gnomeScreenshot:
+      return {program("gnome-screenshot")};
+    case Method::spectacle:
+      return {program("spectacle")};
+    case Method::xfceScreenshooter:
+      return {program("xfce4-screenshooter")};
+    case Method::flameshot:
+      return {program("flameshot")};
+    case Method::trashAddress:
+      return {{Kind::handler, kTrashHandlerType}};
+    case Method::trashFolder:
+      return {{Kind::handler, kFolderType}};
+    case Method::emptyTrashAddress:
+      return {{Kind::addressScheme, kTrashScheme}};
+    case Method::emptyTrashFolder:
+      return {};
+    case Method::gnomeLogout:
+      return {sessionService(kGnomeSession)};
+    case Method::kdeLogout:
+      return {sessionService(kKdeSession)};
+    case Method::xfceLogout:
+      return {sessionService(kXfceSession)};
+  }
+  return {};
+}
+
+std::vector<Method> LinuxSystemActions::methods(SystemAction action, const Present& present) {
+  std::vector<Method> usable;
+  for (Method method : candidates(action)) {
+    const std::vector<Requirement> needs = requirements(method);
+    if (std::all_of(needs.begin(), needs.end(), present)) usable.push_back(method);
+  }
+  return usable;
+}
+
+// Lives on the main thread only; jobs hold it shared, so a late report outlives us safely.
+struct LinuxSystemActions::Reports {
+  const Log& log;
+  std::function<void()> beep;
+  std::set<std::string> missingLogged;
+
+  void skipped(const std::string& line) {
+    if (missingLogged.insert(line).second) log.write(line);
+    if (beep) beep();
+  }
+  void failed(const std::string& line) {
+    log.write(line);
+    if (beep) beep();
+  }
+};
+
+LinuxSystemActions::LinuxSystemActions(Scheduler& scheduler, const Log& log,
+                                       std::function<void()> beep)
+    : scheduler_(scheduler),
+      reports_(std::make_shared<Reports>(Reports{log, std::move(beep), {}})) {}
+
+void LinuxSystemActions::perform(SystemAction action) {
+  scheduler_.runSerial(kQueue, [&scheduler = scheduler_, reports = reports_, action] {
+    Probe probe;
+    const std::vector<Method> usable = methods(action, std::ref(probe));
+    if (usable.empty()) {
+      std::vector<Requirement> missing;
+      for (Method method : candidates(action)) {
+        for (const Requirement& requirement : requirements(method)) {
+          if (!probe(requirement) &&
+              std::find(missing.begin(), missing.end(), requirement) == missing.end()) {
+            missing.push_back(requirement);
+          }
+        }
+      }
+      scheduler.post(
+          [reports, line = missingLine(title(action), missing)] { reports->skipped(line); });
+      return;
+    }
+    std::string failure;
+    for (Method method : usable) {
+      failure = run(method);
+      if (failure.empty()) return;
+    }
+    scheduler.post([reports, line = "»" + title(action) + "« fehlgeschlagen: " + failure] {
+      reports->failed(line);
+    });
+  });
+}
+
+void LinuxSystemActions::runInTerminal(const std::string& command) {
+  const std::string terminal = findProgram(kTerminal);
+  if (terminal.empty()) {
+    reports_->skipped(missingLine("Im Terminal ausführen", {program(kTerminal)}));
+    return;
+  }
+  Commands::shell(terminal, {"-e", "sh", "-c", command});
+}
+
+}  // namespace varek

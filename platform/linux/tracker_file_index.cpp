@@ -1,0 +1,620 @@
+#include "platform/linux/tracker_file_index.h"
+
+// GLib's headers name struct members "signals", which Qt defines as a keyword macro: they
+// must be read before any Qt header.
+#include <gio/gio.h>
+#include <libtracker-sparql/tracker-sparql.h>
+#include <sys/stat.h>
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <utility>
+
+#include "app/log.h"
+#include "search/fold.h"
+#include "search/unicode.h"
+#include "sources/file_search.h"
+
+namespace varek {
+namespace {
+
+using Hits = std::vector<FileIndex::Hit>;
+
+// Seconds from 1970-01-01 to 2001-01-01 UTC: requests count from 2001, the desktop from 1970.
+constexpr double kUnixTimeOf2001 = 978307200;
+// Copying a folder raises a burst of index events; one delivery per burst is enough, and
+// this is short enough that the list still seems to follow the disk at once.
+constexpr std::chrono::milliseconds kSettle{50};
+
+// Matches the name as the user sees it, ignoring case and accents on both sides. The folder
+// type sits on the content the file is interpreted as, not on the file itself. Other indexed
+// roots (removable media) are dropped afterwards rather than by STRSTARTS here, which made
+// the query twice as slow on 20 000 files.
+constexpr const char* kFilesQuery = R"sparql(
+SELECT ?url ?folder WHERE {
+  GRAPH tracker:FileSystem {
+    ?file a nfo:FileDataObject ;
+          nfo:fileName ?name ;
+          nie:url ?url .
+    OPTIONAL { ?file nfo:fileLastModified ?modified }
+    FILTER (fn:contains(tracker:unaccent(LCASE(?name)), tracker:unaccent(LCASE(~term))))
+    BIND (EXISTS { ?file nie:interpretedAs ?content . ?content a nfo:Folder } AS ?folder)
+  }
+}
+ORDER BY DESC(?modified)
+LIMIT ~limit
+)sparql";
+
+struct GObjectRelease {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename Type>
+using GObjectPointer = std::unique_ptr<Type, GObjectRelease>;
+
+std::string withoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool isInside(std::string_view path, std::string_view folder) {
+  return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
+}
+
+std::string lastComponent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The environment as it is now: GLib caches the user's folders on first use, and a test
+// or the command line may have set them after that.
+std::string environmentHome() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home != '\0' ? home : g_get_home_dir();
+}
+
+std::string defaultRecentFiles() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  // The base-directory rules ignore a relative XDG_DATA_HOME.
+  const std::string folder = dataHome != nullptr && dataHome[0] == '/'
+                                 ? std::string(dataHome)
+                                 : withoutTrailingSlash(environmentHome()) + "/.local/share";
+  return folder + "/recently-used.xbel";
+}
+
+// Ends a running query when stopped or destroyed.
+template <typename Live>
+class Running final : public FileIndex::Query {
+ public:
+  explicit Running(std::shared_ptr<Live> live) : live_(std::move(live)) {}
+  ~Running() override { Running::stop(); }
+
+  void stop() override {
+    if (live_) live_->stop();
+    live_.reset();
+  }
+
+ private:
+  std::shared_ptr<Live> live_;
+};
+
+// Looks for names containing the term below a folder on a worker thread, breadth first,
+// and hands what it found so far to the main thread in batches, newest change first.
+class HomeWalk {
+ public:
+  using Deliver = std::function<void(const Hits&)>;
+
+  HomeWalk(std::string home, std::string foldedTerm, int limit, Deliver deliver)
+      : deliver_(std::move(deliver)) {
+    batches_.setInterval(kSettle);
+    QObject::connect(&batches_, &QTimer::timeout, &batches_, [this] { deliverBatch(); });
+    batches_.start();
+    const std::size_t most = static_cast<std::size_t>(std::max(limit, 0));
+    worker_ = std::jthread([this, home = std::move(home), term = std::move(foldedTerm),
+                            most](std::stop_token stop) { search(stop, home, term, most); });
+  }
+
+ private:
+  struct Found {
+    std::string path;
+    bool isDirectory = false;
+    std::filesystem::file_time_type modified;
+  };
+
+  void search(const std::stop_token& stop, const std::string& home, const std::string& term,
+              std::size_t most) {
+    namespace fs = std::filesystem;
+    std::size_t count = 0;
+    std::deque<fs::path> folders{fs::path(home)};
+    while (!folders.empty() && count < most) {
+      const fs::path folder = std::move(folders.front());
+      folders.pop_front();
+      std::error_code error;
+      fs::directory_iterator entries(folder, fs::directory_options::skip_permission_denied, error);
+      for (; !error && entries != fs::directory_iterator() && count < most;
+           entries.increment(error)) {
+        if (stop.stop_requested()) return;
+        const fs::directory_entry& entry = *entries;
+        std::error_code ignored;
+        const bool isFolder = entry.is_directory(ignored);
+        const std::string path = entry.path().string();
+        // Noise covers hidden names too. The home folder itself may lie below a folder of
+        // a noise name ("build"), so only the part below it is judged.
+        std::string below = path.substr(home.size());
+        if (isFolder) below += '/';
+        if (FileSearch::isNoise(below)) continue;
+        // A linked folder may lead back up the tree; it is reported but not entered.
+        if (isFolder && !entry.is_symlink(ignored)) folders.push_back(entry.path());
+        if (fold(entry.path().filename().string()).find(term) == std::string::npos) continue;
+
+        Found found{path, isFolder, entry.last_write_time(ignored)};
+        const std::lock_guard lock(mutex_);
+        found_.push_back(std::move(found));
+        ++count;
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+
+  void deliverBatch() {
+    bool finished = false;
+    bool added = false;
+    {
+      const std::lock_guard lock(mutex_);
+      finished = finished_;
+      added = !found_.empty();
+      std::move(found_.begin(), found_.end(), std::back_inserter(gathered_));
+      found_.clear();
+    }
+    if (finished) batches_.stop();
+    // A walk that found nothing still says so once, at its end.
+    if (!added && (!finished || deliveredOnce_)) return;
+    deliveredOnce_ = true;
+    std::stable_sort(gathered_.begin(), gathered_.end(), [](const Found& left, const Found& right) {
+      return left.modified > right.modified;
+    });
+    Hits hits;
+    hits.reserve(gathered_.size());
+    for (const Found& found : gathered_) hits.push_back({found.path, found.isDirectory});
+    // A copy: the receiver may end the query, and with it this walk, while it runs.
+    const Deliver deliver = deliver_;
+    deliver(hits);
+  }
+
+  Deliver deliver_;
+  std::mutex mutex_;
+  std::vector<Found> found_;  // handed over from the worker, guarded by mutex_
+  bool finished_ = false;     // guarded by mutex_
+  std::vector<Found> gathered_;
+  bool deliveredOnce_ = false;
+  QTimer batches_;
+  // Last, so that it is stopped and joined before anything it uses goes away.
+  std::jthread worker_;
+};
+
+}  // namespace
+
+// The connection to one miner and its notifier, made once per process and shared by every
+// index and query; it settles as ready or absent, and queries that start before it has
+// settled wait for it.
+//
+// It is never released. Tracker 3.4's notifier goes on using itself and its subscription
+// on a worker thread after it has handed an event batch to the main loop, so neither its
+// last reference nor its subscription may go while events can arrive: both freed it under
+// that thread's feet here (heap corruption, with a notifier per query and with one per
+// index). One notifier for the life of the process is what the launcher needs anyway.
+class TrackerMiner {
+ public:
+  enum class State { connecting, ready, absent };
+
+  static std::shared_ptr<TrackerMiner> of(const std::string& service) {
+    static auto* const miners = new std::map<std::string, std::shared_ptr<TrackerMiner>>();
+    std::shared_ptr<TrackerMiner>& miner = (*miners)[service];
+    if (!miner) {
+      miner = std::make_shared<TrackerMiner>(service);
+      tracker_sparql_connection_bus_new_async(service.c_str(), nullptr, nullptr, nullptr,
+                                              &TrackerMiner::connected, miner.get());
+    }
+    return miner;
+  }
+
+  explicit TrackerMiner(std::string service) : service_(std::move(service)) {}
+
+  State state() const { return state_; }
+  const std::string& service() const { return service_; }
+  // Why the miner is absent.
+  const std::string& failure() const { return failure_; }
+  TrackerSparqlStatement* statement() const { return statement_.get(); }
+
+  void whenSettled(std::function<void()> then) { waiting_.push_back(std::move(then)); }
+
+  // Calls changed after each batch of index events, until forgotten.
+  std::uint64_t listen(std::function<void()> changed) {
+    listeners_.emplace(++lastListener_, std::move(changed));
+    return lastListener_;
+  }
+  void forget(std::uint64_t listener) { listeners_.erase(listener); }
+
+ private:
+  static void connected(GObject*, GAsyncResult* result, gpointer data) {
+    auto* self = static_cast<TrackerMiner*>(data);
+    g_autoptr(GError) error = nullptr;
+    self->connection_.reset(tracker_sparql_connection_bus_new_finish(result, &error));
+    if (self->connection_) {
+      // Over the bus this only names the query; it is parsed at its first run.
+      self->statement_.reset(tracker_sparql_connection_query_statement(
+          self->connection_.get(), kFilesQuery, nullptr, &error));
+    }
+    if (self->statement_) {
+      self->state_ = State::ready;
+      self->notifier_.reset(tracker_sparql_connection_create_notifier(self->connection_.get()));
+      g_signal_connect(self->notifier_.get(), "events", G_CALLBACK(&TrackerMiner::indexChanged),
+                       self);
+    } else {
+      self->state_ = State::absent;
+      self->failure_ = error != nullptr ? error->message : "";
+    }
+    const std::vector<std::function<void()>> waiting = std::move(self->waiting_);
+    self->waiting_.clear();
+    for (const auto& then : waiting) then();
+  }
+
+  static void indexChanged(TrackerNotifier*, gchar*, gchar*, GPtrArray*, gpointer data) {
+    const auto* self = static_cast<TrackerMiner*>(data);
+    std::vector<std::function<void()>> listeners;
+    for (const auto& [listener, changed] : self->listeners_) listeners.push_back(changed);
+    for (const auto& changed : listeners) changed();
+  }
+
+  std::string service_;
+  State state_ = State::connecting;
+  std::string failure_;
+  GObjectPointer<TrackerSparqlConnection> connection_;
+  GObjectPointer<TrackerSparqlStatement> statement_;
+  GObjectPointer<TrackerNotifier> notifier_;
+  std::vector<std::function<void()>> waiting_;
+  std::map<std::uint64_t, std::function<void()>> listeners_;
+  std::uint64_t lastListener_ = 0;
+};
+
+// recently-used.xbel, as the desktop's file choosers and viewers write it.
+class RecentFiles {
+ public:
+  struct Entry {
+    std::string path;
+    std::string foldedName;
+    double lastUse = 0;  // Unix time
+  };
+
+  explicit RecentFiles(std::string file) : file_(std::move(file)) {
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettle);
+    const auto changed = [this] {
+      watch();
+      if (signature() != loaded_ && !settle_.isActive()) settle_.start();
+    };
+    QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, &settle_, changed);
+    QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, changed);
+    watch();
+  }
+
+  // Newest last use first; read again only when the file is no longer the one read.
+  const std::vector<Entry>& entries() {
+    const Signature current = signature();
+    if (current != loaded_) {
+      entries_ = read();
+      loaded_ = current;
+    }
+    return entries_;
+  }
+
+  // Times out once a burst of changes to the file has settled.
+  const QTimer& changed() const { return settle_; }
+
+ private:
+  // Which version of the file is on disk: writers replace it by renaming a new one over it.
+  struct Signature {
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t modifiedNanoseconds = -1;
+    bool operator==(const Signature&) const = default;
+  };
+
+  Signature signature() const {
+    struct stat info {};
+    if (::stat(file_.c_str(), &info) != 0) return {};
+    return {info.st_ino, info.st_size,
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+  }
+
+  // A replaced file is a new inode that the watcher does not follow; the folder is watched
+  // too, so that a file created or renamed into place is noticed.
+  void watch() {
+    const QString file = QString::fromStdString(file_);
+    const QString folder = QString::fromStdString(file_.substr(0, file_.rfind('/')));
+    if (!watcher_.directories().contains(folder)) watcher_.addPath(folder);
+    if (!watcher_.files().contains(file)) watcher_.addPath(file);
+  }
+
+  static double unixTime(GDateTime* time) {
+    return static_cast<double>(g_date_time_to_unix(time)) + g_date_time_get_microsecond(time) / 1e6;
+  }
+
+  // The latest of the visit, the modification and each application's own stamp.
+  static double lastUse(GBookmarkFile* bookmarks, const char* address) {
+    double latest = -1;
+    const auto consider = [&latest](GDateTime* time) {
+      if (time != nullptr) latest = std::max(latest, unixTime(time));
+    };
+    consider(g_bookmark_file_get_visited_date_time(bookmarks, address, nullptr));
+    consider(g_bookmark_file_get_modified_date_time(bookmarks, address, nullptr));
+    g_auto(GStrv) applications =
+        g_bookmark_file_get_applications(bookmarks, address, nullptr, nullptr);
+    for (gchar** name = applications; name != nullptr && *name != nullptr; ++name) {
+      GDateTime* stamp = nullptr;
+      if (g_bookmark_file_get_application_info(bookmarks, address, *name, nullptr, nullptr, &stamp,
+                                               nullptr)) {
+        consider(stamp);
+      }
+    }
+    return latest;
+  }
+
+  // A file that cannot be read or parsed holds no recent files.
+  std::vector<Entry> read() const {
+    std::vector<Entry> entries;
+    GBookmarkFile* bookmarks = g_bookmark_file_new();
+    if (g_bookmark_file_load_from_file(bookmarks, file_.c_str(), nullptr)) {
+      g_auto(GStrv) addresses = g_bookmark_file_get_uris(bookmarks, nullptr);
+      for (gchar** address = addresses; *address != nullptr; ++address) {
+        g_autofree gchar* path = g_filename_from_uri(*address, nullptr, nullptr);
+        if (path == nullptr) continue;
+        std::string local = withoutTrailingSlash(path);
+        std::string folded = fold(lastComponent(local));
+        entries.push_back({std::move(local), std::move(folded), lastUse(bookmarks, *address)});
+      }
+    }
+    g_bookmark_file_free(bookmarks);
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& left, const Entry& right) {
+      return left.lastUse > right.lastUse;
+    });
+    return entries;
+  }
+
+  std::string file_;
+  std::vector<Entry> entries_;
+  Signature loaded_;
+  QFileSystemWatcher watcher_;
+  QTimer settle_;
+};
+
+namespace {
+
+// A live query of the miner. It runs the prepared statement, runs it again after each
+// burst of index events, and walks the home folder instead when the miner does not answer.
+class FilesQuery : public std::enable_shared_from_this<FilesQuery> {
+ public:
+  using Tell = std::function<void(std::string_view)>;
+
+  FilesQuery(std::shared_ptr<TrackerMiner> miner, Tell tellUnanswered,
+             const FileIndex::Request& request, std::string home, FileIndex::Results deliver)
+      : miner_(std::move(miner)),
+        tellUnanswered_(std::move(tellUnanswered)),
+        // The bus carries the term as a D-Bus string, which must be valid UTF-8.
+        term_(unicode::utf8(unicode::scalars(request.term))),
+        limit_(std::max(request.limit, 0)),
+        home_(std::move(home)),
+        deliver_(std::move(deliver)) {
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettle);
+  }
+
+  ~FilesQuery() { stop(); }
+
+  void begin() {
+    if (stopped_) return;
+    switch (miner_->state()) {
+      case TrackerMiner::State::connecting:
+        miner_->whenSettled([weak = weak_from_this()] {
+          if (const auto self = weak.lock()) self->begin();
+        });
+        return;
+      case TrackerMiner::State::absent:
+        tellUnanswered_(miner_->failure());
+        walk();
+        return;
+      case TrackerMiner::State::ready:
+        break;
+    }
+    listener_ = miner_->listen([weak = weak_from_this()] {
+      const auto self = weak.lock();
+      if (self && !self->settle_.isActive()) self->settle_.start();
+    });
+    QObject::connect(&settle_, &QTimer::timeout, &settle_, [weak = weak_from_this()] {
+      if (const auto self = weak.lock()) self->run();
+    });
+    run();
+  }
+
+  void stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    g_cancellable_cancel(cancellable_.get());
+    unsubscribe();
+    walk_.reset();
+  }
+
+ private:
+  struct Run {
+    std::weak_ptr<FilesQuery> query;
+    std::uint64_t number = 0;
+  };
+
+  void run() {
+    if (stopped_) return;
+    // The bus statement copies its bindings into the call, so queries sharing it cannot
+    // see each other's terms.
+    TrackerSparqlStatement* statement = miner_->statement();
+    tracker_sparql_statement_bind_string(statement, "term", term_.c_str());
+    tracker_sparql_statement_bind_int(statement, "limit", limit_);
+    tracker_sparql_statement_execute_async(statement, cancellable_.get(), &FilesQuery::executed,
+                                           new Run{weak_from_this(), ++runs_});
+  }
+
+  static void executed(GObject* source, GAsyncResult* result, gpointer data) {
+    const std::unique_ptr<Run> run(static_cast<Run*>(data));
+    g_autoptr(GError) error = nullptr;
+    GObjectPointer<TrackerSparqlCursor> cursor(
+        tracker_sparql_statement_execute_finish(TRACKER_SPARQL_STATEMENT(source), result, &error));
+    const std::shared_ptr<FilesQuery> self = run->query.lock();
+    // A run that a newer one overtook would only deliver an older list.
+    if (!self || self->stopped_ || run->number != self->runs_) return;
+    if (!cursor) {
+      self->tellUnanswered_(error != nullptr ? error->message : "");
+      self->walk();
+      return;
+    }
+    Hits hits;
+    while (tracker_sparql_cursor_next(cursor.get(), nullptr, nullptr)) {
+      const gchar* address = tracker_sparql_cursor_get_string(cursor.get(), 0, nullptr);
+      g_autofree gchar* path =
+          address != nullptr ? g_filename_from_uri(address, nullptr, nullptr) : nullptr;
+      if (path == nullptr || !isInside(path, self->home_)) continue;
+      hits.push_back({path, tracker_sparql_cursor_get_boolean(cursor.get(), 1) != FALSE});
+    }
+    // A copy: the receiver may stop this query while it runs.
+    const FileIndex::Results deliver = self->deliver_;
+    deliver(hits);
+  }
+
+  void unsubscribe() {
+    miner_->forget(listener_);
+    settle_.stop();
+  }
+
+  void walk() {
+    unsubscribe();
+    walk_ = std::make_unique<HomeWalk>(home_, fold(term_), limit_,
+                                       [weak = weak_from_this()](const Hits& hits) {
+                                         const auto self = weak.lock();
+                                         if (!self || self->stopped_) return;
+                                         const FileIndex::Results deliver = self->deliver_;
+                                         deliver(hits);
+                                       });
+  }
+
+  std::shared_ptr<TrackerMiner> miner_;
+  Tell tellUnanswered_;
+  std::string term_;
+  int limit_;
+  std::string home_;
+  FileIndex::Results deliver_;
+  GObjectPointer<GCancellable> cancellable_{g_cancellable_new()};
+  std::uint64_t listener_ = 0;
+  QTimer settle_;
+  std::uint64_t runs_ = 0;
+  bool stopped_ = false;
+  std::unique_ptr<HomeWalk> walk_;
+};
+
+// Files opened since a moment, from the recent files, newest last use first; delivered
+// again whenever the recent files change.
+class RecentQuery : public std::enable_shared_from_this<RecentQuery> {
+ public:
+  RecentQuery(std::shared_ptr<RecentFiles> recent, const FileIndex::Request& request,
+              std::string home, FileIndex::Results deliver)
+      : recent_(std::move(recent)),
+        term_(fold(request.term)),
+        since_(request.openedSince + kUnixTimeOf2001),
+        limit_(static_cast<std::size_t>(std::max(request.limit, 0))),
+        home_(std::move(home)),
+        deliver_(std::move(deliver)) {
+    first_.setSingleShot(true);
+  }
+
+  void begin() {
+    const auto evaluate = [weak = weak_from_this()] {
+      if (const auto self = weak.lock()) self->evaluate();
+    };
+    // The first list, too, arrives from the event loop, never inside start().
+    QObject::connect(&first_, &QTimer::timeout, &first_, evaluate);
+    QObject::connect(&recent_->changed(), &QTimer::timeout, &first_, evaluate);
+    first_.start(0);
+  }
+
+  void stop() {
+    stopped_ = true;
+    first_.disconnect();
+    QObject::disconnect(&recent_->changed(), nullptr, &first_, nullptr);
+  }
+
+ private:
+  void evaluate() {
+    if (stopped_) return;
+    Hits hits;
+    for (const RecentFiles::Entry& entry : recent_->entries()) {
+      if (entry.lastUse < since_ || hits.size() >= limit_) break;
+      if (!isInside(entry.path, home_) || entry.foldedName.find(term_) == std::string::npos)
+        continue;
+      struct stat info {};
+      if (::stat(entry.path.c_str(), &info) != 0) continue;
+      hits.push_back({entry.path, S_ISDIR(info.st_mode)});
+    }
+    const FileIndex::Results deliver = deliver_;
+    deliver(hits);
+  }
+
+  std::shared_ptr<RecentFiles> recent_;
+  std::string term_;
+  double since_;
+  std::size_t limit_;
+  std::string home_;
+  FileIndex::Results deliver_;
+  QTimer first_;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+TrackerFileIndex::TrackerFileIndex() : TrackerFileIndex(Setup{}) {}
+
+TrackerFileIndex::TrackerFileIndex(Setup setup)
+    : home_(withoutTrailingSlash(setup.home.empty() ? environmentHome() : setup.home)),
+      miner_(TrackerMiner::of(setup.service)),
+      recent_(std::make_shared<RecentFiles>(
+          setup.recentFiles.empty() ? defaultRecentFiles() : std::move(setup.recentFiles))),
+      tellUnanswered_([log = setup.log, service = setup.service,
+                       told = std::make_shared<bool>(false)](std::string_view reason) {
+        if (log == nullptr || *told) return;
+        *told = true;
+        log->write("Dateiindex: " + service + " antwortet nicht (" + std::string(reason) +
+                   "); Dateien werden im Persönlichen Ordner gesucht");
+      }) {}
+
+TrackerFileIndex::~TrackerFileIndex() = default;
+
+std::unique_ptr<FileIndex::Query> TrackerFileIndex::start(const Request& request, Results deliver) {
+  if (request.openedOnly) {
+    auto query = std::make_shared<RecentQuery>(recent_, request, home_, std::move(deliver));
+    query->begin();
+    return std::make_unique<Running<RecentQuery>>(std::move(query));
+  }
+  auto query =
+      std::make_shared<FilesQuery>(miner_, tellUnanswered_, request, home_, std::move(deliver));
+  query->begin();
+  return std::make_unique<Running<FilesQuery>>(std::move(query));
+}
+
+}  // namespace varek

@@ -1,0 +1,41 @@
+// The windows of other applications on an X11 desktop with an EWMH window manager: listed
+// from the desktop's cache, measured and placed through the window manager, and the paste
+// shortcut typed through XTest. Rectangles become bottom-left desktop coordinates here.
+#pragma once
+
+#include "app/log.h"
+#include "platform/linux/x11_desktop.h"
+#include "platform/window_server.h"
+
+namespace varek {
+
+class X11WindowServer : public WindowServer {
+ public:
+  // The log, when given, hears once why windows cannot be used.
+  explicit X11WindowServer(X11Desktop& desktop, const Log* log = nullptr);
+
+  // X11 has no permission for this: whoever reaches the display may read and move every
+  // window. What can be missing is the display or a window manager that speaks EWMH.
+  bool isTrusted() const override;
+  // There is no prompt to show; this only logs, once, what is missing.
+  void requestTrust() override;
+
+  // Normal windows only: a desktop or dock window of the same process is no place to go.
+  std::vector<WindowInfo> windowsOf(int pid) const override;
+  std::optional<WindowId> focusedWindow(int pid) const override;
+  std::optional<Rect> frame(WindowId window) const override;
+  void setFrame(WindowId window, Rect frame) override;
+  void raise(WindowId window) override;
+
+  std::vector<ScreenInfo> screens() const override;
+  std::optional<ScreenInfo> mainScreen() const override;
+
+  void postPaste() override;
+
+ private:
+  X11Desktop& desktop_;
+  const Log* log_;
+  bool toldWhatIsMissing_ = false;
+};
+
+}  // namespace varek

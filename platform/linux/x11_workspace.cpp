@@ -1,0 +1,292 @@
+#include "platform/linux/x11_workspace.h"
+
+#include <unistd.h>
+
+// GLib names a struct member "signals", which Qt's keyword macro would rewrite: GIO comes
+// before any Qt header.
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "search/unicode.h"
+
+namespace varek {
+namespace {
+
+// Reading every desktop entry costs about 15 ms; an unknown window class is worth a fresh
+// read, but a burst of unknown classes must not cost one read each.
+constexpr auto kRereadInterval = std::chrono::seconds(30);
+// A file manager started for the call needs a moment; beyond this the parent folder serves
+// the user better than waiting.
+constexpr int kFileManagerTimeoutMs = 3000;
+constexpr const char* kFileManagerService = "org.freedesktop.FileManager1";
+constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
+constexpr std::string_view kDesktopSuffix = ".desktop";
+
+std::string fileUri(const std::string& path) {
+  if (path.empty()) return {};
+  GFile* file = g_file_new_for_path(path.c_str());
+  char* uri = g_file_get_uri(file);
+  std::string result = uri ? uri : "";
+  g_free(uri);
+  g_object_unref(file);
+  return result;
+}
+
+bool launchDefault(const std::string& uri) {
+  if (uri.empty()) return false;
+  GError* error = nullptr;
+  const bool launched = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error);
+  if (error) g_error_free(error);
+  return launched;
+}
+
+bool showInFileManager(const std::string& uri) {
+  if (uri.empty() || !QCoreApplication::instance()) return false;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  const QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+  if (!names) return false;
+  const QString service = QString::fromLatin1(kFileManagerService);
+  // A file manager that the bus starts on demand has no owner yet but can be activated.
+  if (!names->isServiceRegistered(service).value() &&
+      !names->activatableServiceNames().value().contains(service)) {
+    return false;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(service, QString::fromLatin1(kFileManagerPath),
+                                                     service, QStringLiteral("ShowItems"));
+  call << QStringList{QString::fromStdString(uri)} << QString();
+  return bus.call(call, QDBus::Block, kFileManagerTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+// The desktop entries by the window classes they name, shared with a background read.
+struct X11Workspace::Catalog : std::enable_shared_from_this<Catalog> {
+  struct Entry {
+    std::string name;
+    std::string path;
+  };
+  struct Tables {
+    std::unordered_map<std::string, Entry> byWindowClass;  // StartupWMClass, as written
+    std::unordered_map<std::string, Entry> byDesktopId;    // lower case, without ".desktop"
+  };
+
+  std::atomic<std::uint64_t> generation = 0;  // rises with every read that completes
+
+  void readNow() {
+    Tables fresh = read();
+    const std::lock_guard lock(mutex_);
+    lastRead_ = std::chrono::steady_clock::now();
+    tables_ = std::move(fresh);
+    ++generation;
+  }
+
+  // The entry of a window's class: its StartupWMClass names the class (or the instance),
+  // else its desktop id is the class or the instance in lower case.
+  std::optional<Entry> find(const X11Desktop::Client& client) {
+    const std::string lowerClass = unicode::lowercase(client.windowClass);
+    const std::string lowerInstance = unicode::lowercase(client.instance);
+    std::unique_lock lock(mutex_);
+    for (const auto& [table, key] : {std::pair{&tables_.byWindowClass, &client.windowClass},
+                                     std::pair{&tables_.byWindowClass, &client.instance},
+                                     std::pair{&tables_.byDesktopId, &lowerClass},
+                                     std::pair{&tables_.byDesktopId, &lowerInstance}}) {
+      if (key->empty()) continue;
+      if (const auto found = table->find(*key); found != table->end()) return found->second;
+    }
+    // Once per class: an application installed after our last read gets its name soon.
+    const auto now = std::chrono::steady_clock::now();
+    if (client.windowClass.empty() || reading_ || missed_.contains(client.windowClass) ||
+        now - lastRead_ < kRereadInterval) {
+      return std::nullopt;
+    }
+    missed_.insert(client.windowClass);
+    reading_ = true;
+    lastRead_ = now;
+    lock.unlock();
+    try {
+      std::thread([catalog = shared_from_this()] {
+        catalog->readNow();
+        const std::lock_guard done(catalog->mutex_);
+        catalog->reading_ = false;
+      }).detach();
+    } catch (const std::system_error&) {
+      const std::lock_guard failed(mutex_);
+      reading_ = false;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  static Tables read() {
+    Tables tables;
+    GList* all = g_app_info_get_all();
+    for (GList* node = all; node; node = node->next) {
+      GAppInfo* info = G_APP_INFO(node->data);
+      if (!G_IS_DESKTOP_APP_INFO(info)) continue;
+      GDesktopAppInfo* entry = G_DESKTOP_APP_INFO(info);
+      const char* file = g_desktop_app_info_get_filename(entry);
+      const char* name = g_app_info_get_display_name(info);
+      if (!file || !name) continue;
+      const Entry value{name, file};
+      if (const char* windowClass = g_desktop_app_info_get_startup_wm_class(entry)) {
+        tables.byWindowClass.emplace(windowClass, value);
+      }
+      if (const char* id = g_app_info_get_id(info)) {
+        std::string key = unicode::lowercase(id);
+        if (key.ends_with(kDesktopSuffix)) key.resize(key.size() - kDesktopSuffix.size());
+        tables.byDesktopId.emplace(std::move(key), value);
+      }
+    }
+    g_list_free_full(all, g_object_unref);
+    return tables;
+  }
+
+  std::mutex mutex_;
+  Tables tables_;
+  std::unordered_set<std::string> missed_;
+  std::chrono::steady_clock::time_point lastRead_;
+  bool reading_ = false;
+};
+
+X11Workspace::X11Workspace(X11Desktop& desktop)
+    : desktop_(desktop), catalog_(std::make_shared<Catalog>()) {
+  // Without a display no window will ever need a name; the command line starts faster.
+  if (desktop_.connection()) catalog_->readNow();
+}
+
+X11Workspace::~X11Workspace() = default;
+
+std::vector<RunningApp> X11Workspace::applications(
+    const std::shared_ptr<const X11Desktop::Snapshot>& snapshot) const {
+  const std::uint64_t generation = catalog_->generation;
+  {
+    const std::lock_guard lock(mutex_);
+    if (builtFrom_ == snapshot && builtWithCatalog_ == generation) return applications_;
+  }
+  const int self = getpid();
+  std::vector<RunningApp> apps;
+  std::vector<const X11Desktop::Client*> namedAfter;  // a normal window if it has one
+  for (const X11Desktop::Client& client : snapshot->clients) {
+    if (client.pid <= 0 || client.pid == self) continue;
+    std::size_t index = 0;
+    while (index < apps.size() && apps[index].pid != client.pid) ++index;
+    if (index == apps.size()) {
+      apps.push_back({.pid = client.pid, .name = {}, .path = std::nullopt, .regular = false});
+      namedAfter.push_back(&client);
+    } else if (client.normal && !namedAfter[index]->normal) {
+      namedAfter[index] = &client;
+    }
+    apps[index].regular = apps[index].regular || client.normal;
+  }
+  for (std::size_t index = 0; index < apps.size(); ++index) {
+    const X11Desktop::Client& client = *namedAfter[index];
+    if (const auto entry = catalog_->find(client)) {
+      apps[index].name = entry->name;
+      apps[index].path = entry->path;
+    } else {
+      apps[index].name = client.windowClass.empty() ? client.instance : client.windowClass;
+    }
+  }
+  const std::lock_guard lock(mutex_);
+  builtFrom_ = snapshot;
+  builtWithCatalog_ = generation;
+  applications_ = apps;
+  return apps;
+}
+
+std::vector<RunningApp> X11Workspace::runningApplications() const {
+  return applications(desktop_.snapshot());
+}
+
+std::optional<RunningApp> X11Workspace::frontmostApplication() const {
+  const auto snapshot = desktop_.snapshot();
+  const int self = getpid();
+  const X11Desktop::Client* front = snapshot->find(snapshot->active);
+  if (front && front->pid == self) {
+    front = nullptr;
+    for (const X11Desktop::Client& client : snapshot->clients) {
+      if (client.pid > 0 && client.pid != self && client.activation > 0 &&
+          (!front || client.activation > front->activation)) {
+        front = &client;
+      }
+    }
+  }
+  if (!front || front->pid <= 0) return std::nullopt;
+  for (const RunningApp& app : applications(snapshot)) {
+    if (app.pid == front->pid) return app;
+  }
+  return std::nullopt;
+}
+
+bool X11Workspace::openUrl(const std::string& url) { return launchDefault(url); }
+
+bool X11Workspace::openFile(const std::string& path) { return launchDefault(fileUri(path)); }
+
+bool X11Workspace::openApplication(const std::string& path) {
+  GDesktopAppInfo* entry = g_desktop_app_info_new_from_filename(path.c_str());
+  if (!entry) return false;
+  GError* error = nullptr;
+  const bool launched = g_app_info_launch(G_APP_INFO(entry), nullptr, nullptr, &error);
+  if (error) g_error_free(error);
+  g_object_unref(entry);
+  return launched;
+}
+
+void X11Workspace::reveal(const std::string& path) {
+  if (path.empty()) return;
+  const std::string item = withoutTrailingSlashes(path);
+  if (showInFileManager(fileUri(item))) return;
+  openFile(std::filesystem::path(item).parent_path().string());
+}
+
+void X11Workspace::activate(int pid) {
+  if (!desktop_.connection() || pid <= 0) return;
+  const auto snapshot = desktop_.snapshot();
+  const std::optional<xcb_window_t> target = snapshot->latestOf(pid, true);
+  if (!target) return;
+  // Lowest first, so that the windows keep their order among themselves.
+  const std::vector<X11Desktop::Client> windows = snapshot->clientsOf(pid);
+  for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
+    if (window->normal && window->id != *target) {
+      xcb_ewmh_request_restack_window(desktop_.ewmh(), desktop_.screenNumber(), window->id,
+                                      XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE);
+    }
+  }
+  desktop_.activate(*target);
+}
+
+void X11Workspace::terminate(int pid) {
+  if (!desktop_.connection() || pid <= 0) return;
+  for (const X11Desktop::Client& client : desktop_.snapshot()->clientsOf(pid)) {
+    xcb_ewmh_request_close_window(desktop_.ewmh(), desktop_.screenNumber(), client.id,
+                                  XCB_CURRENT_TIME, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+  }
+  desktop_.flush();
+}
+
+void X11Workspace::beep() {
+  if (!desktop_.connection()) return;
+  xcb_bell(desktop_.connection(), 0);
+  desktop_.flush();
+}
+
+}  // namespace varek

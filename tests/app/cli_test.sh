@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The command line, headless, against the benchmark index: the calculator row comes
+# first, bench prints its line, a pick made with `run` is learned, bad arguments exit 2.
+#   cli_test.sh VAREK_BINARY FIXTURE_SHARE_FOLDER
+set -uo pipefail
+varek="$1"
+home="$(mktemp -d)"
+trap 'rm -rf "$home"' EXIT
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+  XDG_STATE_HOME="$home/.local/state" XDG_DATA_DIRS="$2" LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+passed=0 failures=0
+check() {  # check NAME ACTUAL EXPECTED-PATTERN
+  if [[ "$2" =~ $3 ]]; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $1: got «$2»"
+    failures=$((failures + 1))
+  fi
+}
+
+first=$("$varek" query --json "5 km in mi" | head -n 1)
+check "calculator row first" "$first" '"id":"calc".*"title":"3,106864 mi"'
+
+check "bench line" "$("$varek" bench)" '^Bench: 260 Suchen, Median [0-9.]+ ms, 95% [0-9.]+ ms, Max [0-9.]+ ms, 388 Einträge im Index$'
+check "bench line logged" "$(cat "$XDG_STATE_HOME/Varek/Varek.log")" 'Z Bench: 260 Suchen'
+
+"$varek" run --action copy "zentrieren" >/dev/null
+check "a pick is learned" "$("$varek" query "")" '^0\. Fenster: Zentrieren'
+check "defaults file is private" "$(stat -c %a "$XDG_CONFIG_HOME/varek/defaults.json")" '^600$'
+
+"$varek" query --mode alles x >/dev/null 2>&1
+check "bad mode exits 2" "$?" '^2$'
+check "bad mode says why in German" "$("$varek" frage 2>&1)" '^varek: unbekannter Befehl'
+
+echo "$passed passed, $failures failed"
+((failures == 0))
