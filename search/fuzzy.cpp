@@ -23,6 +23,10 @@ constexpr double kAdjacentBonus = 6;
 constexpr double kGapCostPerScalar = 2;
 // Past eight skipped scalars a gap costs no more, so a long name is not buried.
 constexpr int kGapCostLimit = 8;
+// The best match of the substring rule lies one character in (at the start it would be a
+// prefix) and scores kSubstring - 1; a scattered match stays below it. Without this cap the
+// bonuses of a long query lift it past every contiguous match, even past the whole name.
+constexpr double kSubsequenceCeiling = kSubstring - 2;
 
 bool isAsciiDigit(char32_t scalar) { return scalar >= U'0' && scalar <= U'9'; }
 
@@ -80,7 +84,7 @@ std::optional<double> subsequence(const Query& query, const Target& target) {
         score -= kGapCostPerScalar * std::min(skipped, kGapCostLimit);
       }
     }
-    if (++next == n) return score;
+    if (++next == n) return std::min(score, kSubsequenceCeiling);
     previous = index;
   }
   return std::nullopt;

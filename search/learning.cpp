@@ -99,9 +99,13 @@ std::vector<std::size_t> prefixLengths(const std::string& key) {
   return lengths;
 }
 
-long long total(const std::map<std::string, long long>& counts) {
-  return std::accumulate(counts.begin(), counts.end(), 0LL,
-                         [](long long sum, const auto& entry) { return sum + entry.second; });
+// Summed in double: a hand-edited store may hold counts whose sum overflows long long,
+// and pruning only asks whether the sum exceeds one, which double answers exactly for
+// every count small enough to matter.
+double total(const std::map<std::string, long long>& counts) {
+  return std::accumulate(counts.begin(), counts.end(), 0.0, [](double sum, const auto& entry) {
+    return sum + static_cast<double>(entry.second);
+  });
 }
 
 // A clock set back makes a use look as if it lay in the future; it counts as just now,
@@ -136,6 +140,9 @@ std::optional<Learning::Store> decode(const std::string& bytes) {
     if (count == use.end() || last == use.end() || !count->is_number() || !last->is_number()) {
       return std::nullopt;
     }
+    // record() only ever adds to a count; a negative one would turn the logarithm of the
+    // usage bonus into minus infinity or NaN, which no ranking can sort.
+    if (count->get<double>() < 0) return std::nullopt;
     store.uses.emplace(id, Learning::Use{count->get<double>(), last->get<double>()});
   }
   for (const auto& [key, counts] : picks->items()) {
@@ -178,7 +185,12 @@ void Learning::record(const std::string& id, const std::string& query) {
   use.last = clock_.now();
 
   const std::string key = queryKey(query);
-  for (const std::size_t length : prefixLengths(key)) ++store_.picks[key.substr(0, length)][id];
+  for (const std::size_t length : prefixLengths(key)) {
+    long long& picks = store_.picks[key.substr(0, length)][id];
+    // A hand-edited store may already hold the largest count; it stays there rather than
+    // overflowing.
+    if (picks < std::numeric_limits<long long>::max()) ++picks;
+  }
 
   if (store_.picks.size() > kPruneAbove) {
     std::erase_if(store_.picks, [](const auto& entry) { return total(entry.second) <= 1; });

@@ -67,6 +67,10 @@ TEST(FuzzyScore, AppliesTheFirstMatchingRule) {
       {"subsequence with word start after a gap", "ntp", "Note Pad", 300 + 12 - 2 + 12 - 4},
       {"adjacent scalars", "nopd", "Note Pad", 300 + 12 + 6 - 2 * 3 + 12 - 2},
       {"a gap costs at most sixteen", "ax", "a" + std::string(20, 'b') + "x", 300 + 12 - 16},
+      {"adjacent bonuses stop under the substring band", std::string(120, 'x'),
+       std::string(60, 'x') + "-" + std::string(60, 'x'), 598},
+      {"word-start bonuses stop there too", "a1b2c3d4ef6g7h8i9j0k1l2m3n4o5p6q7r8s9t0",
+       "a1b2c3d4e5f6g7h8i9j0k1l2m3n4o5p6q7r8s9t0", 598},
       {"no backtracking: letters out of order", "ba", "ab", std::nullopt},
       {"missing letter", "sfz", "safari", std::nullopt},
   };
