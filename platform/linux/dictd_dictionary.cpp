@@ -274,9 +274,12 @@ class DictdDictionary::Database {
   // The first readable entry under key, which is already in lower case.
   std::optional<std::string> definition(std::string_view key) {
     std::call_once(loaded_, [this] { load(); });
-    auto [first, last] = std::equal_range(
-        entries_.begin(), entries_.end(), key,
-        [this](const auto& left, const auto& right) { return keyOf(left) < keyOf(right); });
+    // this-> names the use of the capture, which clang does not see in a call that
+    // depends on the argument types (and then rejects the capture as unused).
+    auto [first, last] = std::equal_range(entries_.begin(), entries_.end(), key,
+                                          [this](const auto& left, const auto& right) {
+                                            return this->keyOf(left) < this->keyOf(right);
+                                          });
     for (; first != last; ++first) {
       std::optional<std::string> body = read(first->offset, first->length);
       if (!body) continue;
