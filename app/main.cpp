@@ -1,11 +1,18 @@
 // The varek binary: the launcher itself, or one command against the same stores.
+#include <xcb/xcb.h>
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
+#include <clocale>
 #include <cstdio>
 
+#include "app/app_delegate.h"
 #include "app/command_line.h"
 #include "app/log.h"
 #include "platform/linux/linux_platform.h"
@@ -22,6 +29,25 @@ constexpr int kFilesModeWaitMs = 4000;
 // Layout and paste actions run a moment after the row, once the panel would be gone.
 constexpr int kDelayedActionsMs = 400;
 constexpr const char* kSignalInterface = "zz.orvel.varek";
+constexpr const char* kToggle = "toggle";
+
+// Qt picks its platform from the session; the hotkey needs X11, which XWayland offers too.
+void preferX11() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// Qt would abort with a page of advice; one line says what is missing.
+bool displayReachable() {
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool reachable = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);
+  return reachable;
+}
+
+// Qt adopts the user's locale for the C library, and printf would then write a decimal
+// comma into the log's figures.
+void keepNumbersInCLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
 void processEventsFor(int milliseconds, const std::function<bool()>& done = nullptr) {
   QElapsedTimer timer;
@@ -67,6 +93,45 @@ int sendSignal(const CommandLine& line) {
   return 0;
 }
 
+// Asks the launcher that already runs to toggle its panel, as its hotkey would.
+void toggleOtherLauncher(QDBusConnection& bus) {
+  bus.send(QDBusMessage::createSignal("/", kSignalInterface, kToggle));
+  // A call answered after the signal proves the signal left before this process ends.
+  bus.interface()->serviceOwner(kSignalInterface);
+}
+
+// The launcher: one per session, known by its bus name. A second start toggles the panel
+// of the first and leaves.
+int runLauncher(int argc, char** argv) {
+  preferX11();
+  if (!displayReachable()) {
+    std::fprintf(stderr, "varek: keine Anzeige (DISPLAY) – der Starter braucht X11\n");
+    return 1;
+  }
+  QApplication application(argc, argv);
+  keepNumbersInCLocale();
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected() && bus.interface()->isServiceRegistered(kSignalInterface)) {
+    toggleOtherLauncher(bus);
+    return 0;
+  }
+
+  varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
+  varek::AppDelegate delegate(desktop.platform(), desktop.log());
+  QTimer::singleShot(0, &delegate, [&] {
+    delegate.start();
+    // The name is claimed only once the signals are heard, so that a script that waits for
+    // it may send them. Of two launchers started at the same moment, the later leaves here.
+    if (bus.isConnected() && !bus.registerService(kSignalInterface)) {
+      toggleOtherLauncher(bus);
+      QCoreApplication::exit(0);
+    }
+  });
+  return application.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,14 +142,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const CommandLine line = std::get<CommandLine>(parsed);
-  if (line.command == CommandLine::Command::launcher) {
-    std::fprintf(stderr,
-                 "varek: der Starter mit Fenster ist noch nicht da; nutze varek query, run, "
-                 "bench oder signal\n");
-    return 2;
-  }
+  if (line.command == CommandLine::Command::launcher) return runLauncher(argc, argv);
 
   QCoreApplication application(argc, argv);
+  keepNumbersInCLocale();
   if (line.command == CommandLine::Command::signal) return sendSignal(line);
 
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{.clipboard = false, .preload = false});

@@ -1,0 +1,48 @@
+// The launcher driven from outside, without a keyboard: signals on the D-Bus session bus
+// with the interface "zz.orvel.varek", whose member names what to do ("toggle", "show",
+// "hide", "query", "mode", "down", "enter", "bench") and whose optional first text argument
+// is the payload. Nothing is sent back; replies are lines in the log.
+#pragma once
+
+#include <QDBusMessage>
+#include <QObject>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/log.h"
+#include "search/search_model.h"
+
+namespace varek {
+
+class PanelController;
+
+class ControlSignals : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* kInterface = "zz.orvel.varek";
+
+  ControlSignals(PanelController& controller, const Log& log, QObject* parent = nullptr);
+
+  // Listens for every member of the interface, from any sender on any path, for the life
+  // of this object; false without a session bus.
+  bool listen();
+  // Acts on one signal as if it had arrived; unknown members do nothing.
+  void handle(std::string_view member, const std::optional<std::string>& payload);
+
+  // A whole signed decimal number ("2", "+3") naming a mode; anything else is none.
+  static std::optional<SearchModel::Mode> parseMode(std::string_view payload);
+  // "Suche „12*7+3“: 0.05 ms, 2 Treffer, oben: 87" for the text as received and the model's
+  // last search; the top title is "–" for an empty list.
+  static std::string queryLine(std::string_view query, const SearchModel& model);
+
+ private slots:
+  void receive(const QDBusMessage& message);
+
+ private:
+  PanelController& controller_;
+  const Log& log_;
+};
+
+}  // namespace varek

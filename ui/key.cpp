@@ -1,0 +1,104 @@
+#include "ui/key.h"
+
+#include <QFontMetricsF>
+
+#include "ui/glut.h"
+
+namespace varek {
+namespace {
+
+constexpr qreal kLabelSize = 11.5;
+constexpr qreal kLabelOpacity = 0.50;
+constexpr qreal kSpacing = 5;  // between the label and the cap
+constexpr qreal kCapTextSize = 10.5;
+constexpr qreal kCapTextOpacity = 0.75;
+constexpr qreal kCapHorizontalPadding = 5;
+constexpr qreal kCapVerticalPadding = 2;
+constexpr qreal kCapCornerRadius = 4.5;
+constexpr qreal kCapFillOpacity = 0.09;
+
+// A layout window's title starts with this (the layout rows of mode all).
+constexpr std::string_view kLayoutTitlePrefix = "Fenster:";
+
+struct Style {
+  QFont labelFont = systemFont(kLabelSize, QFont::Normal);
+  QFont capFont = systemFont(kCapTextSize, QFont::DemiBold, FontDesign::rounded);
+  QFontMetricsF labelMetrics{labelFont};
+  QFontMetricsF capMetrics{capFont};
+  QColor labelColor = white(kLabelOpacity);
+  QColor capTextColor = white(kCapTextOpacity);
+  QColor capFill = white(kCapFillOpacity);
+};
+
+// Built once, on the first hint drawn (the fonts need the running application).
+const Style& appearance() {
+  static const Style shared;
+  return shared;
+}
+
+QSizeF capSize(const QString& key) {
+  return {appearance().capMetrics.horizontalAdvance(key) + 2 * kCapHorizontalPadding,
+          appearance().capMetrics.height() + 2 * kCapVerticalPadding};
+}
+
+QString returnLabel(const Item& item) {
+  switch (item.kind) {
+    case Item::Kind::calc:
+      return QStringLiteral("Kopieren");
+    case Item::Kind::clipboard:
+      return QStringLiteral("Einfügen");
+    case Item::Kind::command:
+      return item.needsConfirm ? QStringLiteral("Ausführen …") : QStringLiteral("Ausführen");
+    case Item::Kind::window:
+      return item.title.starts_with(kLayoutTitlePrefix) ? QStringLiteral("Anordnen")
+                                                        : QStringLiteral("Zeigen");
+    case Item::Kind::app:
+    case Item::Kind::file:
+    case Item::Kind::folder:
+    case Item::Kind::setting:
+    case Item::Kind::web:
+    case Item::Kind::dictionary:
+      break;
+  }
+  return QStringLiteral("Öffnen");
+}
+
+}  // namespace
+
+QSizeF Key::size() const {
+  const QSizeF cap = capSize(key);
+  return {appearance().labelMetrics.horizontalAdvance(label) + kSpacing + cap.width(),
+          std::max(appearance().labelMetrics.height(), cap.height())};
+}
+
+void Key::paint(QPainter& painter, QPointF origin) const {
+  const Style& look = appearance();
+  const qreal labelWidth = look.labelMetrics.horizontalAdvance(label);
+  const qreal labelHeight = look.labelMetrics.height();
+  painter.setFont(look.labelFont);
+  painter.setPen(look.labelColor);
+  painter.drawText(QRectF(origin.x(), origin.y() - labelHeight / 2, labelWidth, labelHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, label);
+
+  const QSizeF cap = capSize(key);
+  const QRectF capRect(origin.x() + labelWidth + kSpacing, origin.y() - cap.height() / 2,
+                       cap.width(), cap.height());
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(look.capFill);
+  painter.drawRoundedRect(capRect, kCapCornerRadius, kCapCornerRadius);
+  painter.setFont(look.capFont);
+  painter.setPen(look.capTextColor);
+  painter.drawText(capRect, Qt::AlignCenter, key);
+}
+
+std::vector<Key> keyHints(const Item& item) {
+  std::vector<Key> hints;
+  if (item.path) hints.push_back({QStringLiteral("⌘⏎"), QStringLiteral("Im Finder")});
+  if (item.kind != Item::Kind::calc) {
+    hints.push_back({QStringLiteral("⌥⏎"), QStringLiteral("Kopieren")});
+  }
+  hints.push_back({QStringLiteral("⏎"), returnLabel(item)});
+  return hints;
+}
+
+}  // namespace varek

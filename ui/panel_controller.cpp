@@ -1,0 +1,271 @@
+#include "ui/panel_controller.h"
+
+#include <QCursor>
+#include <QEasingCurve>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QWindow>
+#include <array>
+#include <charconv>
+#include <string>
+
+#include "ui/root_view.h"
+#include "ui/search_field.h"
+#include "ui/varek_panel.h"
+
+namespace varek {
+namespace {
+
+// The fade-in: 0.09 s on the usual ease-out curve, the cubic Bézier with the control
+// points (0, 0) and (0.58, 1).
+constexpr int kFadeMilliseconds = 90;
+constexpr QPointF kEaseOutControl1{0.0, 0.0};
+constexpr QPointF kEaseOutControl2{0.58, 1.0};
+
+// The first searches a user types, run once before the first opening.
+constexpr std::array<const char*, 3> kWarmUpQueries = {"s", "sa", "saf"};
+
+// The X11 modifier bit of Caps Lock, as the key event carries it in its native state.
+constexpr quint32 kX11LockMask = 1U << 1;
+
+// The modifiers that count when a shortcut asks for "only" one of them: a shortcut with
+// Shift, Caps Lock or a keypad key added is a different one.
+enum class Only { none, meta, control, other };
+
+Only onlyModifier(const QKeyEvent& event) {
+  const Qt::KeyboardModifiers flags =
+      event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier |
+                           Qt::MetaModifier | Qt::KeypadModifier);
+  const bool capsLock = QGuiApplication::platformName() == QLatin1String("xcb") &&
+                        (event.nativeModifiers() & kX11LockMask) != 0;
+  if (capsLock) return Only::other;
+  if (flags == Qt::NoModifier) return Only::none;
+  if (flags == Qt::MetaModifier) return Only::meta;
+  if (flags == Qt::ControlModifier) return Only::control;
+  return Only::other;
+}
+
+// The screen under the pointer, else the primary one; nothing without any screen.
+QScreen* screenUnderPointer() {
+  const QPoint pointer = QCursor::pos();
+  for (QScreen* screen : QGuiApplication::screens()) {
+    if (screen->geometry().contains(pointer)) return screen;
+  }
+  return QGuiApplication::primaryScreen();
+}
+
+std::string openingLine(double milliseconds) {
+  std::array<char, 32> digits{};
+  const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), milliseconds,
+                                     std::chars_format::fixed, 1);
+  return "geöffnet in " + std::string(digits.data(), written.ptr) + " ms";
+}
+
+}  // namespace
+
+PanelController::PanelController(const Platform& platform, Log& log, QObject* parent)
+    : QObject(parent),
+      model_(SearchModel::create(platform)),
+      panel_(std::make_unique<VarekPanel>()),
+      rootView_(new RootView(*model_, panel_.get())),
+      fade_(new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get())),
+      log_(log) {
+  rootView_->move(0, 0);
+  model_->setObserver([view = rootView_](SearchModel::Field field) { view->modelChanged(field); });
+  model_->setHide([controller = QPointer<PanelController>(this)] {
+    if (controller) controller->hide();
+  });
+
+  QEasingCurve easeOut(QEasingCurve::BezierSpline);
+  easeOut.addCubicBezierSegment(kEaseOutControl1, kEaseOutControl2, QPointF(1, 1));
+  fade_->setDuration(kFadeMilliseconds);
+  fade_->setStartValue(0.0);
+  fade_->setEndValue(1.0);
+  fade_->setEasingCurve(easeOut);
+
+  // Keys and exposure arrive at the window before any widget sees them; activation
+  // changes arrive at the top-level widget.
+  panel_->windowHandle()->installEventFilter(this);
+  panel_->installEventFilter(this);
+}
+
+PanelController::~PanelController() {
+  // The panel goes before this object's QObject part; it must not call back into it.
+  panel_->windowHandle()->removeEventFilter(this);
+  panel_->removeEventFilter(this);
+  fade_->stop();
+  model_->setObserver(nullptr);
+  model_->setHide([] {});
+}
+
+SearchModel& PanelController::model() { return *model_; }
+
+QWidget& PanelController::panel() { return *panel_; }
+
+bool PanelController::isVisible() const { return panel_->isVisible(); }
+
+void PanelController::toggle() {
+  if (isVisible()) {
+    hide();
+  } else {
+    show();
+  }
+}
+
+void PanelController::show() {
+  opening_.start();
+  model_->willShow();
+  model_->reset();
+
+  if (QScreen* screen = screenUnderPointer()) {
+    panel_->move(VarekPanel::origin(screen->availableGeometry()));
+  }
+  fade_->stop();
+  panel_->setWindowOpacity(0);
+  const bool wasVisible = panel_->isVisible();
+  if (!wasVisible) activeSinceShow_ = false;
+  panel_->present();
+  rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
+  fade_->start();
+  if (wasVisible) {
+    // A window already on the screen gets no new exposure; it paints at once instead.
+    panel_->repaint();
+    logOpening();
+  } else {
+    awaitingFirstFrame_ = true;
+  }
+  installKeys();
+}
+
+void PanelController::logOpening() {
+  awaitingFirstFrame_ = false;
+  log_.write(openingLine(static_cast<double>(opening_.nsecsElapsed()) / 1e6));
+}
+
+void PanelController::hide() {
+  if (!panel_->isVisible()) return;
+  fade_->stop();
+  panel_->hide();
+  keysInstalled_ = false;
+  awaitingFirstFrame_ = false;
+}
+
+void PanelController::installKeys() { keysInstalled_ = true; }
+
+// The panel is drawn into an image rather than mapped far off-screen: window managers pull
+// such a window back until a corner shows, and without a compositor its zero opacity does
+// not hide it. The image runs the same layout, fonts and painting code.
+void PanelController::warmUp() {
+  if (panel_->isVisible()) return;
+  model_->willShow();
+  for (const char* query : kWarmUpQueries) {
+    model_->setQuery(query);
+    drawOffscreen();
+  }
+  model_->reset();
+  drawOffscreen();
+}
+
+void PanelController::drawOffscreen() {
+  QImage image(panel_->size(), QImage::Format_ARGB32_Premultiplied);
+  panel_->render(&image);
+}
+
+bool PanelController::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panel_.get()) {
+    if (event->type() == QEvent::WindowActivate) {
+      activeSinceShow_ = true;
+    } else if (event->type() == QEvent::WindowDeactivate && activeSinceShow_) {
+      // Another window took the focus: a click elsewhere, another window coming forward.
+      hide();
+    }
+    return false;
+  }
+  if (watched != panel_->windowHandle()) return false;
+
+  if (event->type() == QEvent::KeyPress && keysInstalled_) {
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (handle(key)) return true;
+    // A Super combination the panel does not use goes on to the field as a key that types
+    // nothing: X11 gives it its character, which the field would otherwise insert.
+    if ((key.modifiers() & Qt::MetaModifier) && !key.text().isEmpty()) {
+      QKeyEvent bare(key.type(), key.key(), key.modifiers(), key.nativeScanCode(),
+                     key.nativeVirtualKey(), key.nativeModifiers(), QString(), key.isAutoRepeat(),
+                     key.count());
+      QCoreApplication::sendEvent(watched, &bare);
+      return true;
+    }
+    return false;
+  }
+  if (event->type() == QEvent::Expose && awaitingFirstFrame_) {
+    // The window paints and flushes its first frame while it handles the exposure; letting
+    // it do so here puts the end of that frame inside the measured opening time.
+    watched->event(event);
+    if (panel_->windowHandle()->isExposed()) logOpening();
+    return true;
+  }
+  return false;
+}
+
+bool PanelController::handle(const QKeyEvent& event) {
+  const int key = event.key();
+  const Qt::KeyboardModifiers modifiers = event.modifiers();
+  SearchModel& model = *model_;
+
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    // Super wins over Alt: Super+Alt+Return reveals.
+    if (modifiers & Qt::MetaModifier) {
+      model.activate(SearchModel::Action::reveal);
+    } else if (modifiers & Qt::AltModifier) {
+      model.activate(SearchModel::Action::copy);
+    } else {
+      model.activate(SearchModel::Action::open);
+    }
+    return true;
+  }
+  if (key == Qt::Key_Escape) {
+    // One step back at a time: the text, then the mode, then the panel.
+    if (!model.query().empty()) {
+      model.setQuery("");
+    } else if (model.mode() != SearchModel::Mode::all) {
+      model.setMode(SearchModel::Mode::all);
+    } else {
+      hide();
+    }
+    return true;
+  }
+  if (key == Qt::Key_Up || key == Qt::Key_Down) {
+    model.move(key == Qt::Key_Up ? -1 : 1);
+    return true;
+  }
+
+  const Only only = onlyModifier(event);
+  if (only == Only::meta && key >= Qt::Key_0 && key <= Qt::Key_9) {
+    const auto mode = modeFromNumber(key - Qt::Key_0);
+    if (!mode) return false;
+    model.setMode(*mode);
+    return true;
+  }
+  if (only == Only::meta && key == Qt::Key_C) {
+    // The field's own copy shortcut is Ctrl+C; Super+C with a selection copies it too,
+    // and only without one the selected row.
+    SearchField& field = rootView_->field();
+    if (field.hasSelectedText()) {
+      field.copy();
+    } else {
+      model.activate(SearchModel::Action::copy);
+    }
+    return true;
+  }
+  if (only == Only::control && (key == Qt::Key_N || key == Qt::Key_P)) {
+    model.move(key == Qt::Key_N ? 1 : -1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace varek

@@ -1,0 +1,67 @@
+// Owns the launcher's panel and the search model behind it: shows the panel under the
+// pointer with a short fade, hides it again, and turns the keys the search field leaves
+// alone (arrows, Return, Escape, the mode and copy shortcuts) into model operations.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <memory>
+
+#include "app/log.h"
+#include "platform/platform.h"
+#include "search/search_model.h"
+
+class QKeyEvent;
+class QPropertyAnimation;
+class QWidget;
+
+namespace varek {
+
+class RootView;
+class VarekPanel;
+
+class PanelController : public QObject {
+  Q_OBJECT
+
+ public:
+  PanelController(const Platform& platform, Log& log, QObject* parent = nullptr);
+  ~PanelController() override;
+
+  SearchModel& model();
+  void show();
+  void hide();
+  // Hides a visible panel, shows a hidden one: the hotkey and the "toggle" signal.
+  void toggle();
+  bool isVisible() const;
+  // Lays out and paints the panel and runs the first searches once, off-screen and
+  // unseen, so the first real opening does not pay for them.
+  void warmUp();
+  QWidget& panel();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Whether the key was used up here; the others go on to the search field.
+  bool handle(const QKeyEvent& event);
+  void installKeys();
+  // Writes how long the opening took, up to now.
+  void logOpening();
+  void drawOffscreen();
+
+  std::shared_ptr<SearchModel> model_;
+  std::unique_ptr<VarekPanel> panel_;
+  RootView* rootView_;        // owned by the panel
+  QPropertyAnimation* fade_;  // owned by the panel
+  Log& log_;
+  // Set while the panel is shown: keys of the panel's window pass through handle().
+  bool keysInstalled_ = false;
+  // From show() until the first frame is on the screen.
+  QElapsedTimer opening_;
+  bool awaitingFirstFrame_ = false;
+  // The window has been active since it was last shown, so losing that means another
+  // window took the focus (and not a stale deactivation of an earlier opening).
+  bool activeSinceShow_ = false;
+};
+
+}  // namespace varek

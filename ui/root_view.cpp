@@ -1,0 +1,572 @@
+#include "ui/root_view.h"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "ui/glut.h"
+#include "ui/logo_mark.h"
+#include "ui/row.h"
+#include "ui/search_field.h"
+
+namespace varek {
+namespace {
+
+using Mode = SearchModel::Mode;
+
+// The card.
+constexpr qreal kCornerRadius = 22;
+constexpr qreal kBorderWidth = 1;
+constexpr qreal kBorderTopOpacity = 0.16;
+constexpr qreal kBorderBottomOpacity = 0.04;
+// Over the backdrop: a dark tint, then a faint ember glow from the top-left corner.
+const QColor kTint = QColor::fromRgbF(0.07f, 0.065f, 0.075f, 0.62f);
+constexpr qreal kGlowOpacity = 0.10;
+constexpr qreal kGlowRadius = 420;
+// Selected text in the field: a muted ember under white text.
+constexpr qreal kTextSelectionOpacity = 0.45;
+
+// From top to bottom: header, hairline, list, hairline, footer.
+constexpr int kHeaderHeight = 62;
+constexpr int kHairlineHeight = 1;
+constexpr int kFooterHeight = 38;
+constexpr int kListTop = kHeaderHeight + kHairlineHeight;
+constexpr int kFooterTop = RootView::kHeight - kFooterHeight;
+constexpr int kListHeight = kFooterTop - kHairlineHeight - kListTop;
+constexpr qreal kHairlineOpacity = 0.09;  // in the middle; the ends fade out
+
+constexpr int kHeaderPadding = 20;
+constexpr int kHeaderSpacing = 14;
+constexpr int kLogoSize = 22;
+constexpr qreal kBadgeTextSize = 11.5;
+constexpr qreal kBadgeHorizontalPadding = 9;
+constexpr qreal kBadgeVerticalPadding = 4;
+constexpr qreal kBadgeFillOpacity = 0.14;
+
+constexpr qreal kFooterPadding = 18;
+constexpr qreal kFooterSpacing = 14;
+constexpr qreal kTabTextSize = 11.5;
+constexpr qreal kTabSpacing = 4;  // between a tab's title and its shortcut
+constexpr qreal kCurrentTabOpacity = 0.90;
+constexpr qreal kTabOpacity = 0.45;
+constexpr qreal kShortcutOpacity = 0.28;
+
+constexpr int kListPadding = 8;
+constexpr int kRowSpacing = 2;
+// One notch of a mouse wheel scrolls by about a row and its spacing.
+constexpr int kWheelStep = 48;
+constexpr int kWheelNotch = 120;  // Qt's angle delta of one notch, in eighths of a degree
+
+constexpr qreal kEmptyHorizontalPadding = 26;
+constexpr qreal kEmptyTopPadding = 18;
+constexpr qreal kEmptySpacing = 10;
+constexpr qreal kNothingFoundSize = 14;
+constexpr qreal kNothingFoundOpacity = 0.50;
+constexpr qreal kHintTitleSize = 15;
+constexpr qreal kHintTitleOpacity = 0.85;
+constexpr qreal kHintSpacing = 6;
+constexpr qreal kHintTextSize = 13;
+constexpr qreal kHintTextOpacity = 0.55;
+constexpr qreal kHintLineSpacing = 3;
+constexpr qreal kHintTextWidth = 520;
+constexpr qreal kHeadingSize = 11;
+constexpr qreal kHeadingTracking = 0.8;
+constexpr qreal kHeadingOpacity = 0.35;
+constexpr qreal kTipKeySize = 12.5;
+constexpr qreal kTipKeyColumn = 190;
+constexpr qreal kTipSpacing = 12;
+constexpr qreal kTipTextSize = 13;
+constexpr qreal kTipTextOpacity = 0.62;
+
+constexpr std::array kModes{Mode::all, Mode::files, Mode::clipboard, Mode::windows};
+
+std::size_t modeIndex(Mode mode) { return static_cast<std::size_t>(mode) - 1; }
+
+QString fromUtf8(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+struct Hint {
+  QString title;
+  QString text;
+};
+
+struct Tip {
+  QString key;
+  QString text;
+};
+
+// Fonts, colours, brushes and texts, built once on the first view.
+struct Style {
+  QFont badgeFont = systemFont(kBadgeTextSize, QFont::DemiBold);
+  QFont tabFont = systemFont(kTabTextSize, QFont::Normal);
+  QFont currentTabFont = systemFont(kTabTextSize, QFont::DemiBold);
+  QFont nothingFoundFont = systemFont(kNothingFoundSize, QFont::Medium);
+  QFont hintTitleFont = systemFont(kHintTitleSize, QFont::DemiBold);
+  QFont hintTextFont = systemFont(kHintTextSize, QFont::Normal);
+  QFont headingFont = [] {
+    QFont font = systemFont(kHeadingSize, QFont::DemiBold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, kHeadingTracking);
+    return font;
+  }();
+  QFont tipKeyFont = systemFont(kTipKeySize, QFont::Medium, FontDesign::monospaced);
+  QFont tipTextFont = systemFont(kTipTextSize, QFont::Normal);
+
+  QColor currentTab = white(kCurrentTabOpacity);
+  QColor tab = white(kTabOpacity);
+  QColor shortcut = white(kShortcutOpacity);
+  QColor badgeFill = [] {
+    QColor color = Glut::ember();
+    color.setAlphaF(static_cast<float>(kBadgeFillOpacity));
+    return color;
+  }();
+  QColor nothingFound = white(kNothingFoundOpacity);
+  QColor hintTitle = white(kHintTitleOpacity);
+  QColor hintText = white(kHintTextOpacity);
+  QColor headingColor = white(kHeadingOpacity);
+  QColor tipText = white(kTipTextOpacity);
+
+  QPainterPath card = [] {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, RootView::kWidth, RootView::kHeight), kCornerRadius,
+                        kCornerRadius);
+    return path;
+  }();
+  // The border lies inside the card's outline.
+  QPainterPath border = [this] {
+    QPainterPath inner;
+    inner.addRoundedRect(QRectF(0, 0, RootView::kWidth, RootView::kHeight)
+                             .adjusted(kBorderWidth, kBorderWidth, -kBorderWidth, -kBorderWidth),
+                         kCornerRadius - kBorderWidth, kCornerRadius - kBorderWidth);
+    return card.subtracted(inner);
+  }();
+  QLinearGradient borderFill = [] {
+    QLinearGradient gradient(0, 0, 0, RootView::kHeight);
+    gradient.setStops({{0.0, white(kBorderTopOpacity)}, {1.0, white(kBorderBottomOpacity)}});
+    return gradient;
+  }();
+  QRadialGradient glowFill = [] {
+    QRadialGradient gradient(QPointF(0, 0), kGlowRadius);
+    QColor inner = Glut::ember();
+    inner.setAlphaF(static_cast<float>(kGlowOpacity));
+    QColor outer = Glut::ember();
+    outer.setAlphaF(0);
+    gradient.setStops({{0.0, inner}, {1.0, outer}});
+    return gradient;
+  }();
+  QLinearGradient hairline = [] {
+    QLinearGradient gradient(0, 0, RootView::kWidth, 0);
+    gradient.setStops({{0.0, white(0)}, {0.5, white(kHairlineOpacity)}, {1.0, white(0)}});
+    return gradient;
+  }();
+
+  std::array<QString, 4> titles = {fromUtf8(title(Mode::all)), fromUtf8(title(Mode::files)),
+                                   fromUtf8(title(Mode::clipboard)),
+                                   fromUtf8(title(Mode::windows))};
+  std::array<QString, 4> placeholders = {
+      QStringLiteral("Starten, suchen, rechnen …"), QStringLiteral("Dateien suchen …"),
+      QStringLiteral("Zwischenablage durchsuchen …"), QStringLiteral("Fenster finden …")};
+  // "⌘" and the mode's number.
+  std::array<QString, 4> shortcuts = {QStringLiteral("⌘1"), QStringLiteral("⌘2"),
+                                      QStringLiteral("⌘3"), QStringLiteral("⌘4")};
+
+  QString nothingFoundText = QStringLiteral("Nichts gefunden");
+  Hint clipboardHint{QStringLiteral("Noch nichts kopiert"),
+                     QStringLiteral("Ab jetzt merkt sich Varek Texte und Dateipfade, die du "
+                                    "kopierst – bis zu 200. Passwörter aus Passwortmanagern "
+                                    "landen nie im Verlauf. ⏎ fügt einen Eintrag direkt ein.")};
+  Hint filesHint{QStringLiteral("Dateien suchen"),
+                 QStringLiteral("Tippe einen Teil des Namens. Unter „Alles“ zeigt Varek nur "
+                                "Dateien, die du schon geöffnet hast – hier alle.")};
+  Hint windowsHint{QStringLiteral("Keine Fenster"),
+                   QStringLiteral("Varek findet hier alle offenen Fenster aller Apps.")};
+  QString heading = QStringLiteral("Tricks").toUpper();
+  std::array<Tip, 8> tips{{
+      {QStringLiteral("saf"), QStringLiteral("Apps öffnen – Varek lernt, was du meinst")},
+      {QStringLiteral("12*7+3 · 5 km in mi"), QStringLiteral("Rechnen und umrechnen")},
+      {QStringLiteral("g · yt · w · gh · tr"),
+       QStringLiteral("Web, YouTube, Wikipedia, GitHub, DeepL")},
+      {QStringLiteral("def Wort"), QStringLiteral("Im Lexikon nachschlagen")},
+      {QStringLiteral("> befehl"), QStringLiteral("Im Terminal ausführen")},
+      {QStringLiteral("beenden App"), QStringLiteral("Laufende App beenden")},
+      {QStringLiteral("⌘2 · ⌘3 · ⌘4"), QStringLiteral("Dateien · Zwischenablage · Fenster")},
+      {QStringLiteral("links · maximieren"), QStringLiteral("Fenster anordnen")},
+  }};
+};
+
+const Style& appearance() {
+  static const Style shared;
+  return shared;
+}
+
+qreal lineHeight(const QFont& font) { return QFontMetricsF(font).height(); }
+
+// Draws one line of text with its top-left corner at `origin`; returns its height.
+qreal drawTextLine(QPainter& painter, const QString& line, const QFont& font, const QColor& color,
+                   QPointF origin) {
+  const QFontMetricsF metrics(font);
+  painter.setFont(font);
+  painter.setPen(color);
+  painter.drawText(QRectF(origin, QSizeF(metrics.horizontalAdvance(line), metrics.height())),
+                   Qt::AlignLeft | Qt::AlignVCenter, line);
+  return metrics.height();
+}
+
+// Draws text wrapped at word boundaries within `width`, lines `spacing` apart; returns its
+// height.
+qreal drawWrapped(QPainter& painter, const QString& text, const QFont& font, const QColor& color,
+                  QPointF origin, qreal width, qreal spacing) {
+  QTextLayout layout(text, font);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  layout.setTextOption(option);
+  qreal height = 0;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    if (height > 0) height += spacing;
+    line.setLineWidth(width);
+    line.setPosition(QPointF(0, height));
+    height += line.height();
+  }
+  layout.endLayout();
+  painter.setPen(color);
+  layout.draw(&painter, origin);
+  return height;
+}
+
+// What never changes, drawn once: the backdrop, tint and glow of the rounded card, the
+// hairlines and the border. Only the card is drawn; the corners outside it stay clear.
+QPixmap cardBackground(qreal devicePixelRatio) {
+  const Style& look = appearance();
+  QPixmap pixmap(QSize(RootView::kWidth, RootView::kHeight) * devicePixelRatio);
+  pixmap.setDevicePixelRatio(devicePixelRatio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  VisualEffect{}.paint(painter, look.card);
+  painter.fillPath(look.card, kTint);
+  painter.fillPath(look.card, look.glowFill);
+  painter.fillRect(QRectF(0, kHeaderHeight, RootView::kWidth, kHairlineHeight), look.hairline);
+  painter.fillRect(QRectF(0, kFooterTop - kHairlineHeight, RootView::kWidth, kHairlineHeight),
+                   look.hairline);
+  painter.fillPath(look.border, look.borderFill);
+  return pixmap;
+}
+
+}  // namespace
+
+// The rows in a scrolled strip between the hairlines; only the rows in view are painted.
+class RootView::List : public QWidget {
+ public:
+  List(SearchModel& model, QWidget* parent) : QWidget(parent), model_(model) {}
+
+  // Measures the new rows; the scroll position stays, within the new length.
+  void itemsChanged() {
+    tops_.clear();
+    int top = kListPadding;
+    for (const Item& item : model_.items()) {
+      tops_.push_back(top);
+      top += Row::height(item.kind) + kRowSpacing;
+    }
+    contentHeight_ = tops_.empty() ? 0 : top - kRowSpacing + kListPadding;
+    scrollTo(offset_);
+  }
+
+  // Scrolls by the least amount that shows the selected row whole.
+  void selectionChanged() {
+    const int selection = model_.selection();
+    if (selection < 0 || selection >= static_cast<int>(tops_.size())) return update();
+    const int top = tops_[selection];
+    const int bottom = top + Row::height(model_.items()[selection].kind);
+    if (top < offset_) {
+      scrollTo(top);
+    } else if (bottom > offset_ + height()) {
+      scrollTo(bottom - height());
+    } else {
+      update();
+    }
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const std::vector<Item>& items = model_.items();
+    if (items.empty()) return paintEmptyState(painter);
+    const auto& confirmID = model_.confirmID();
+    // The first row whose bottom lies below the top of the view.
+    auto first = std::upper_bound(tops_.begin(), tops_.end(), offset_);
+    std::size_t index = first == tops_.begin() ? 0 : (first - tops_.begin()) - 1;
+    for (; index < items.size() && tops_[index] < offset_ + height(); ++index) {
+      const Item& item = items[index];
+      const Row row{.item = item,
+                    .selected = static_cast<int>(index) == model_.selection(),
+                    .confirming = confirmID && *confirmID == item.id};
+      row.paint(painter, QRectF(kListPadding, tops_[index] - offset_, width() - 2 * kListPadding,
+                                Row::height(item.kind)));
+    }
+  }
+
+  void mousePressEvent(QMouseEvent* event) override { pressedRow_ = rowAt(event->position()); }
+
+  // One click runs the row, or asks for its confirmation; it selects it first.
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    const std::optional<int> row = rowAt(event->position());
+    const bool sameRow = row && row == pressedRow_;
+    pressedRow_.reset();
+    if (!sameRow) return;
+    if (model_.selection() != *row) model_.setSelection(*row);
+    model_.activate(SearchModel::Action::open);
+  }
+
+  void wheelEvent(QWheelEvent* event) override {
+    const int delta = event->pixelDelta().isNull()
+                          ? event->angleDelta().y() * kWheelStep / kWheelNotch
+                          : event->pixelDelta().y();
+    scrollTo(offset_ - delta);
+    event->accept();
+  }
+
+ private:
+  void scrollTo(int offset) {
+    offset_ = std::clamp(offset, 0, std::max(0, contentHeight_ - height()));
+    update();
+  }
+
+  std::optional<int> rowAt(QPointF point) const {
+    if (point.x() < kListPadding || point.x() >= width() - kListPadding) return std::nullopt;
+    const qreal y = point.y() + offset_;
+    for (std::size_t index = 0; index < tops_.size(); ++index) {
+      const int top = tops_[index];
+      if (y >= top && y < top + Row::height(model_.items()[index].kind)) {
+        return static_cast<int>(index);
+      }
+    }
+    return std::nullopt;
+  }
+
+  void paintEmptyState(QPainter& painter) const {
+    const Style& look = appearance();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPointF origin(kEmptyHorizontalPadding, kEmptyTopPadding);
+    if (!model_.query().empty()) {
+      drawTextLine(painter, look.nothingFoundText, look.nothingFoundFont, look.nothingFound,
+                   origin);
+      return;
+    }
+    const Hint* hint = nullptr;
+    switch (model_.mode()) {
+      case Mode::clipboard:
+        hint = &look.clipboardHint;
+        break;
+      case Mode::files:
+        hint = &look.filesHint;
+        break;
+      case Mode::windows:
+        hint = &look.windowsHint;
+        break;
+      case Mode::all:
+        break;
+    }
+    if (hint) {
+      origin.ry() += drawTextLine(painter, hint->title, look.hintTitleFont, look.hintTitle, origin);
+      origin.ry() += kHintSpacing;
+      const qreal width = std::min(kHintTextWidth, this->width() - 2 * kEmptyHorizontalPadding);
+      drawWrapped(painter, hint->text, look.hintTextFont, look.hintText, origin, width,
+                  kHintLineSpacing);
+      return;
+    }
+    origin.ry() += drawTextLine(painter, look.heading, look.headingFont, look.headingColor, origin);
+    const qreal tipHeight = std::max(lineHeight(look.tipKeyFont), lineHeight(look.tipTextFont));
+    for (const Tip& tip : look.tips) {
+      origin.ry() += kEmptySpacing;
+      const QRectF row(origin, QSizeF(width() - 2 * kEmptyHorizontalPadding, tipHeight));
+      painter.setFont(look.tipKeyFont);
+      painter.setPen(Glut::ember());
+      painter.drawText(QRectF(row.left(), row.top(), kTipKeyColumn, tipHeight),
+                       Qt::AlignLeft | Qt::AlignVCenter, tip.key);
+      painter.setFont(look.tipTextFont);
+      painter.setPen(look.tipText);
+      painter.drawText(row.adjusted(kTipKeyColumn + kTipSpacing, 0, 0, 0),
+                       Qt::AlignLeft | Qt::AlignVCenter, tip.text);
+      origin.ry() += tipHeight;
+    }
+  }
+
+  SearchModel& model_;
+  std::vector<int> tops_;  // of each row, in the scrolled content
+  int contentHeight_ = 0;
+  int offset_ = 0;  // how far the content is scrolled up
+  std::optional<int> pressedRow_;
+};
+
+RootView::RootView(SearchModel& model, QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      logo_(new LogoMark(kLogoSize, this)),
+      field_(new SearchField(model, this)),
+      list_(new List(model, this)) {
+  setFixedSize(kWidth, kHeight);
+  // Always dark, whatever the desktop's scheme; outside the rounded card nothing is drawn.
+  QColor selection = Glut::ember();
+  selection.setAlphaF(static_cast<float>(kTextSelectionOpacity));
+  QPalette colors = palette();
+  for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    colors.setColor(group, QPalette::Window, Qt::transparent);
+    colors.setColor(group, QPalette::WindowText, Qt::white);
+    colors.setColor(group, QPalette::Base, Qt::transparent);
+    colors.setColor(group, QPalette::Text, Qt::white);
+    colors.setColor(group, QPalette::Highlight, selection);
+    colors.setColor(group, QPalette::HighlightedText, Qt::white);
+  }
+  setPalette(colors);
+  logo_->moveMark(QPoint(kHeaderPadding, (kHeaderHeight - kLogoSize) / 2));
+  list_->setGeometry(0, kListTop, kWidth, kListHeight);
+  for (const SearchModel::Field changed :
+       {SearchModel::Field::query, SearchModel::Field::mode, SearchModel::Field::items}) {
+    modelChanged(changed);
+  }
+}
+
+SearchField& RootView::field() { return *field_; }
+
+void RootView::modelChanged(SearchModel::Field changed) {
+  const QRect header(0, 0, kWidth, kHeaderHeight);
+  const QRect footer(0, kFooterTop, kWidth, kFooterHeight);
+  switch (changed) {
+    case SearchModel::Field::query:
+      field_->showQuery();
+      list_->update();  // "Nichts gefunden" or the tips
+      break;
+    case SearchModel::Field::mode:
+      field_->showPlaceholder(appearance().placeholders[modeIndex(model_.mode())]);
+      layoutHeader();
+      layoutTabs();
+      update(header);
+      update(footer);
+      list_->update();
+      break;
+    case SearchModel::Field::items:
+    case SearchModel::Field::selection: {
+      if (changed == SearchModel::Field::items) {
+        list_->itemsChanged();
+      } else {
+        list_->selectionChanged();
+      }
+      const int selection = model_.selection();
+      const bool valid = selection >= 0 && selection < static_cast<int>(model_.items().size());
+      std::vector<Key> hints = valid ? keyHints(model_.items()[selection]) : std::vector<Key>{};
+      if (hints != hints_) {
+        hints_ = std::move(hints);
+        update(footer);
+      }
+      break;
+    }
+    case SearchModel::Field::confirmID:
+      list_->update();
+      break;
+    case SearchModel::Field::lastSearchMs:
+      break;
+  }
+}
+
+void RootView::layoutHeader() {
+  qreal fieldRight = kWidth - kHeaderPadding;
+  if (model_.mode() == Mode::all) {
+    badge_ = QRectF();
+  } else {
+    const QFontMetricsF metrics(appearance().badgeFont);
+    const QSizeF size(metrics.horizontalAdvance(appearance().titles[modeIndex(model_.mode())]) +
+                          2 * kBadgeHorizontalPadding,
+                      metrics.height() + 2 * kBadgeVerticalPadding);
+    badge_ = QRectF(QPointF(fieldRight - size.width(), (kHeaderHeight - size.height()) / 2), size);
+    fieldRight = badge_.left() - kHeaderSpacing;
+  }
+  const int fieldLeft = kHeaderPadding + kLogoSize + kHeaderSpacing;
+  const int fieldHeight = field_->sizeHint().height();
+  field_->setGeometry(fieldLeft, (kHeaderHeight - fieldHeight) / 2,
+                      static_cast<int>(fieldRight) - fieldLeft, fieldHeight);
+}
+
+void RootView::layoutTabs() {
+  const Style& look = appearance();
+  qreal left = kFooterPadding;
+  for (const Mode mode : kModes) {
+    const std::size_t index = modeIndex(mode);
+    const QFontMetricsF metrics(mode == model_.mode() ? look.currentTabFont : look.tabFont);
+    const qreal width = metrics.horizontalAdvance(look.titles[index]) + kTabSpacing +
+                        metrics.horizontalAdvance(look.shortcuts[index]);
+    tabs_[index] =
+        QRectF(left, kFooterTop + (kFooterHeight - metrics.height()) / 2, width, metrics.height());
+    left += width + kFooterSpacing;
+  }
+}
+
+void RootView::paintEvent(QPaintEvent* event) {
+  const qreal devicePixelRatio = devicePixelRatioF();
+  if (background_.isNull() || background_.devicePixelRatio() != devicePixelRatio) {
+    background_ = cardBackground(devicePixelRatio);
+  }
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.drawPixmap(0, 0, background_);
+  if (event->rect().intersects(QRect(0, 0, kWidth, kHeaderHeight))) paintHeader(painter);
+  if (event->rect().intersects(QRect(0, kFooterTop, kWidth, kFooterHeight))) paintFooter(painter);
+}
+
+void RootView::paintHeader(QPainter& painter) const {
+  if (badge_.isEmpty()) return;
+  const Style& look = appearance();
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(look.badgeFill);
+  painter.drawRoundedRect(badge_, badge_.height() / 2, badge_.height() / 2);
+  painter.setFont(look.badgeFont);
+  painter.setPen(Glut::ember());
+  painter.drawText(badge_, Qt::AlignCenter, look.titles[modeIndex(model_.mode())]);
+}
+
+void RootView::paintFooter(QPainter& painter) const {
+  const Style& look = appearance();
+  for (const Mode mode : kModes) {
+    const std::size_t index = modeIndex(mode);
+    const bool current = mode == model_.mode();
+    const QRectF& tab = tabs_[index];
+    painter.setFont(current ? look.currentTabFont : look.tabFont);
+    painter.setPen(current ? look.currentTab : look.tab);
+    QRectF drawn;
+    painter.drawText(tab, Qt::AlignLeft | Qt::AlignVCenter, look.titles[index], &drawn);
+    painter.setPen(look.shortcut);
+    painter.drawText(tab.adjusted(drawn.width() + kTabSpacing, 0, 0, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter, look.shortcuts[index]);
+  }
+  qreal width = 0;
+  for (const Key& hint : hints_) width += hint.size().width();
+  width += kFooterSpacing * (std::max<std::size_t>(hints_.size(), 1) - 1);
+  qreal left = kWidth - kFooterPadding - width;
+  const qreal centre = kFooterTop + kFooterHeight / 2.0;
+  for (const Key& hint : hints_) {
+    hint.paint(painter, QPointF(left, centre));
+    left += hint.size().width() + kFooterSpacing;
+  }
+}
+
+std::optional<Mode> RootView::tabAt(QPointF point) const {
+  for (const Mode mode : kModes) {
+    if (tabs_[modeIndex(mode)].contains(point)) return mode;
+  }
+  return std::nullopt;
+}
+
+void RootView::mousePressEvent(QMouseEvent* event) { pressedTab_ = tabAt(event->position()); }
+
+void RootView::mouseReleaseEvent(QMouseEvent* event) {
+  const std::optional<Mode> tab = tabAt(event->position());
+  const bool sameTab = tab && tab == pressedTab_;
+  pressedTab_.reset();
+  if (sameTab) model_.setMode(*tab);
+}
+
+}  // namespace varek

@@ -1,0 +1,64 @@
+// The whole content of the launcher's panel: a dark card with the logo and the search
+// field at the top, the result list (or a few words on what to type) in the middle, and
+// the mode tabs with the selected row's key hints at the bottom. It keeps no state of its
+// own beyond the list's scroll position: every frame shows the model's query, mode, rows,
+// selection and pending confirmation. The mouse selects and runs rows and switches modes;
+// the keys are the panel controller's.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "search/search_model.h"
+#include "ui/key.h"
+
+namespace varek {
+
+class LogoMark;
+class SearchField;
+
+class RootView : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 740;
+  static constexpr int kHeight = 470;
+
+  // Fixed at kWidth × kHeight.
+  explicit RootView(SearchModel& model, QWidget* parent = nullptr);
+
+  SearchField& field();
+  // The model has one observer slot; the panel controller owns it and forwards every change
+  // here.
+  void modelChanged(SearchModel::Field field);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  class List;
+
+  void layoutHeader();
+  void layoutTabs();
+  void paintHeader(QPainter& painter) const;
+  void paintFooter(QPainter& painter) const;
+  // The mode whose tab lies under `point`, if any.
+  std::optional<SearchModel::Mode> tabAt(QPointF point) const;
+
+  SearchModel& model_;
+  LogoMark* logo_;
+  SearchField* field_;
+  List* list_;
+  QPixmap background_;            // the card without its texts, drawn once
+  QRectF badge_;                  // empty in mode all
+  std::array<QRectF, 4> tabs_{};  // in the order of the modes
+  std::vector<Key> hints_;        // for the selected row
+  std::optional<SearchModel::Mode> pressedTab_;
+};
+
+}  // namespace varek

@@ -1,0 +1,154 @@
+#include "ui/varek_panel.h"
+
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace varek {
+namespace {
+
+// The panel's middle sits 60 pixels below the line at 72 % of the visible height.
+constexpr double kLineShare = 0.72;
+constexpr double kBelowLine = 60;
+
+// The window-manager properties the panel sets and reads, interned once per panel.
+constexpr std::array<const char*, 6> kAtomNames = {"_NET_WM_STATE",
+                                                   "_NET_WM_STATE_SKIP_TASKBAR",
+                                                   "_NET_WM_STATE_SKIP_PAGER",
+                                                   "_NET_WM_STATE_STICKY",
+                                                   "_NET_WM_DESKTOP",
+                                                   "WM_STATE"};
+enum Atom : std::size_t { netWmState, skipTaskbar, skipPager, sticky, netWmDesktop, wmState };
+// The _NET_WM_DESKTOP value that means "on every workspace".
+constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
+
+// The window manager maps or lets go of a window within a millisecond or two; one that
+// takes longer than this is not waited for, rather than blocking the hotkey.
+constexpr auto kWindowManagerWait = std::chrono::milliseconds(200);
+constexpr auto kPollInterval = std::chrono::microseconds(100);
+
+struct FreeReply {
+  void operator()(void* reply) const { std::free(reply); }
+};
+template <typename Reply>
+using Owned = std::unique_ptr<Reply, FreeReply>;
+
+// Qt's own connection to the X server, or nothing on another windowing system.
+xcb_connection_t* x11Connection() {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  return x11 ? x11->connection() : nullptr;
+}
+
+// Asks until done() holds; false when the time ran out first.
+template <typename Done>
+bool poll(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + kWindowManagerWait;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+// A window that no longer exists counts as viewable: there is nothing to wait for.
+bool isViewable(xcb_connection_t* connection, xcb_window_t window) {
+  const Owned<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
+      connection, xcb_get_window_attributes(connection, window), nullptr));
+  return !reply || reply->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+// The window manager's last step in letting go of a window is to delete its WM_STATE or
+// to set it to the withdrawn state, 0.
+bool isWithdrawn(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t wmState) {
+  const Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      connection, xcb_get_property(connection, 0, window, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
+      nullptr));
+  if (!reply || reply->type == XCB_NONE) return true;
+  const auto* state = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  return reply->format == 32 && reply->value_len >= 1 && state[0] == 0;
+}
+
+}  // namespace
+
+VarekPanel::VarekPanel(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+  // Chosen before the native window exists, so it gets a visual with an alpha channel.
+  setAttribute(Qt::WA_TranslucentBackground);
+  setFixedSize(kWidth, kHeight);
+  setWindowTitle(QStringLiteral("Varek"));
+  winId();
+
+  xcb_connection_t* connection = x11Connection();
+  if (!connection) return;
+  std::array<xcb_intern_atom_cookie_t, kAtomNames.size()> cookies{};
+  for (std::size_t index = 0; index < kAtomNames.size(); ++index) {
+    cookies[index] =
+        xcb_intern_atom(connection, 0, std::strlen(kAtomNames[index]), kAtomNames[index]);
+  }
+  for (const xcb_intern_atom_cookie_t cookie : cookies) {
+    const Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
+    if (!reply) {
+      atoms_.clear();
+      return;
+    }
+    atoms_.push_back(reply->atom);
+  }
+}
+
+QPoint VarekPanel::origin(const QRect& visibleFrame) {
+  const double width = visibleFrame.width();
+  const double height = visibleFrame.height();
+  // Counted upwards from the frame's bottom edge the panel's bottom lies at
+  // 0.72 × height − 235 − 60; its top edge is a panel height above that.
+  const double bottomAboveFrameBottom = kLineShare * height - kHeight / 2.0 - kBelowLine;
+  const double topBelowFrameTop = height - (bottomAboveFrameBottom + kHeight);
+  return {static_cast<int>(std::lround(visibleFrame.left() + width / 2 - kWidth / 2.0)),
+          static_cast<int>(std::lround(visibleFrame.top() + topBelowFrameTop))};
+}
+
+void VarekPanel::present() {
+  markAsPanel();
+  show();
+  raise();
+  activateWindow();
+  takeKeyboardFocus();
+}
+
+void VarekPanel::markAsPanel() {
+  xcb_connection_t* connection = x11Connection();
+  if (!connection || atoms_.empty() || isVisible()) return;
+  const auto window = static_cast<xcb_window_t>(winId());
+  // Right after a hide the window manager may still be letting go of the window; when it
+  // is done it erases these properties, so they are set only after that.
+  poll([&] { return isWithdrawn(connection, window, atoms_[wmState]); });
+  // Qt adds its own states, such as staying above, when it maps the window, and keeps these.
+  const std::array<xcb_atom_t, 3> states = {atoms_[skipTaskbar], atoms_[skipPager], atoms_[sticky]};
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atoms_[netWmState], XCB_ATOM_ATOM,
+                      32, states.size(), states.data());
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atoms_[netWmDesktop],
+                      XCB_ATOM_CARDINAL, 32, 1, &kAllDesktops);
+}
+
+// Qt activates a window only once it has seen the window manager map it, a trip through
+// the event loop; keys typed meanwhile would reach the window that had the focus before.
+// So the panel waits here for the mapping and takes the focus itself.
+void VarekPanel::takeKeyboardFocus() {
+  xcb_connection_t* connection = x11Connection();
+  if (!connection) return;
+  const auto window = static_cast<xcb_window_t>(winId());
+  if (!poll([&] { return isViewable(connection, window); })) return;
+  xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+  // A round trip: once it returns, the server has moved the focus, so any key pressed
+  // after this call reaches the panel.
+  const Owned<xcb_get_input_focus_reply_t> focus(
+      xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+}  // namespace varek

@@ -1,0 +1,42 @@
+// The launcher's window: a frameless card that floats above every other window, on every
+// workspace, out of the taskbar and the pager, and takes the keyboard so the search field
+// receives typing at once.
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+namespace varek {
+
+class VarekPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 740;
+  static constexpr int kHeight = 470;
+
+  explicit VarekPanel(QWidget* parent = nullptr);
+
+  // The top-left corner of the panel on a screen whose area without panels and docks is
+  // visibleFrame: centred horizontally, its middle 60 pixels below the line at 72 % of the
+  // height counted from the bottom.
+  static QPoint origin(const QRect& visibleFrame);
+
+  // Shows, raises and activates the panel, and returns only once the window is mapped and
+  // holds the keyboard focus of the display: keys typed from then on reach the panel.
+  void present();
+
+ private:
+  // Asks the window manager to keep the window on all workspaces and out of the taskbar
+  // and the pager. Set before each mapping, since the manager drops the state on unmapping.
+  void markAsPanel();
+  void takeKeyboardFocus();
+
+  // The EWMH and ICCCM atoms the panel sets and reads; empty without an X11 display.
+  std::vector<std::uint32_t> atoms_;
+};
+
+}  // namespace varek
