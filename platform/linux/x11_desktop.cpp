@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <set>
@@ -13,6 +14,9 @@
 
 namespace varek {
 namespace {
+
+// How often events that arrived with a reply are taken from xcb's queue at the latest.
+constexpr int kQueueSweepMs = 250;
 
 // The longest property value we read, in 32-bit units (256 KiB): far beyond any real title
 // or client list, and a bound on what a misbehaving client can make us copy.
@@ -204,6 +208,11 @@ X11Desktop::X11Desktop(const std::optional<std::string>& display)
       QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, notifier_.get(),
                        [this] { drain(false); });
     }
+    // A loop that only ever polls (a command line waiting for results) never blocks, so the
+    // queue is also looked at on a slow timer; looking costs no request to the server.
+    auto* sweep = new QTimer(notifier_.get());
+    QObject::connect(sweep, &QTimer::timeout, notifier_.get(), [this] { drain(false); });
+    sweep->start(kQueueSweepMs);
   }
 }
 

@@ -34,7 +34,7 @@ using Requirement = LinuxSystemActions::Requirement;
 using Kind = Requirement::Kind;
 
 // A started program or the window manager answers within milliseconds; this bounds a failure.
-constexpr int kDeadlineMs = 5000;
+constexpr int kDeadlineMs = 20000;
 const Requirement kLogind{Kind::systemService, "org.freedesktop.login1"};
 const Requirement kScreenSaver{Kind::sessionService, "org.freedesktop.ScreenSaver"};
 const Requirement kDisplay{Kind::display, ""};

@@ -36,7 +36,7 @@ using Mode = SearchModel::Mode;
 using SignalList = std::vector<std::pair<QString, std::optional<QVariant>>>;
 
 // Long enough for a loaded machine; a passing test never waits this long.
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 20000;
 constexpr const char* kBarrierInterface = "zz.orvel.varek.testbarrier";
 
 bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitMs); }

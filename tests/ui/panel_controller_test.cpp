@@ -33,7 +33,7 @@ namespace {
 
 using Mode = SearchModel::Mode;
 
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 20000;
 constexpr quint32 kX11LockMask = 1U << 1;
 const QString kFirefox = QStringLiteral("/usr/share/applications/firefox.desktop");
 
