@@ -1,5 +1,7 @@
 #include "app/log.h"
 
+#include "sources/private_file.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <time.h>
@@ -23,25 +25,12 @@ constexpr mode_t kFileMode = 0600;
 // Room for six fields of any int value, so no stamp is ever cut short.
 constexpr std::size_t kStampCapacity = 80;
 
-bool writeAll(int descriptor, const std::string& bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    written += static_cast<std::size_t>(result);
-  }
-  return true;
-}
-
 // Appends to an existing file only. A missing one is created apart with O_EXCL, which
 // refuses to follow a dangling symbolic link and create whatever file it points to.
 bool append(const std::string& file, const std::string& line) {
   const int descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (descriptor < 0) return false;
-  writeAll(descriptor, line);
+  PrivateFile::writeAll(descriptor, line);
   ::close(descriptor);
   return true;
 }
@@ -57,7 +46,7 @@ void Log::write(std::string_view message) const {
   if (append(file_, line) || errno != ENOENT) return;
   const int descriptor = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
   if (descriptor >= 0) {
-    writeAll(descriptor, line);
+    PrivateFile::writeAll(descriptor, line);
     ::close(descriptor);
   } else if (errno == EEXIST) {
     // Another process created it between our two attempts; its line stays, ours follows.

@@ -18,19 +18,6 @@ constexpr const char* kUnreadableSuffix = ".unreadable";
 // gives up rather than destroy one more unreadable file.
 constexpr int kMaxSetAsideFiles = 1000;
 
-bool writeAll(int descriptor, const std::string& bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    written += static_cast<std::size_t>(result);
-  }
-  return true;
-}
-
 // Moves the file to the first free name beside it; true when nothing is left to move.
 bool setAside(const std::string& file) {
   for (int number = 1; number <= kMaxSetAsideFiles; ++number) {
@@ -58,6 +45,19 @@ bool write(const std::string& file, const std::string& bytes, WriteOptions optio
     return false;
   }
   ::chmod(file.c_str(), kFileMode);
+  return true;
+}
+
+bool writeAll(int descriptor, std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
+    if (result < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written += static_cast<std::size_t>(result);
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace varek::PrivateFile {
 
@@ -10,6 +11,9 @@ enum class ReadResult { read, missing, failed };
 
 // Reads the whole file into bytes; missing is told apart from unreadable.
 ReadResult read(const std::string& path, std::string& bytes);
+
+// Writes all bytes to an open file, going on after interruptions and partial writes.
+bool writeAll(int descriptor, std::string_view bytes);
 
 struct WriteOptions {
   // Moves the existing file aside first (to ".unreadable", then ".unreadable.2", …), so

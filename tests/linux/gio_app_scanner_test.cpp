@@ -1,6 +1,7 @@
 // GioAppScanner over real desktop entries: system fixtures in tests/data reached through
 // XDG_DATA_DIRS, user entries written into the test home's XDG_DATA_HOME while it runs.
 #include "platform/linux/gio_app_scanner.h"
+#include "tests/support/scoped_variable.h"
 
 #include <gtest/gtest.h>
 
@@ -38,18 +39,7 @@ void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path) << content;
 }
 
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedVariable;
 
 std::vector<ScannedApp> entriesAt(const std::vector<ScannedApp>& list, const fs::path& path) {
   std::vector<ScannedApp> found;

@@ -3,6 +3,7 @@
 // home trash, the keyfile settings store, a stand-in screen saver on the private session
 // bus and a stand-in terminal.
 #include "platform/linux/system_actions.h"
+#include "tests/support/scoped_variable.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -41,18 +42,7 @@ const Requirement kDisplay{Kind::display, ""};
 Requirement program(const char* name) { return {Kind::program, name}; }
 Requirement session(const char* name) { return {Kind::sessionService, name}; }
 
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedVariable;
 
 std::string readFile(const fs::path& path) {
   std::ostringstream text;
