@@ -1,4 +1,5 @@
-// The panel's tests need a widget application with a real display around them.
+// The desktop suites run inside the application the launcher itself runs in: its event
+// loop, the clipboard and, for the panel, widgets on a real display.
 #include <gtest/gtest.h>
 
 #include <QApplication>
