@@ -1,20 +1,12 @@
-// A clock that stands still until a test moves it.
+// A clock that stands still until a test moves it: virtual time with nothing scheduled.
 #pragma once
 
-#include "platform/clock.h"
+#include "tests/support/virtual_scheduler.h"
 
 namespace varek::test {
 
-class ManualClock : public Clock {
- public:
-  explicit ManualClock(double now = 0) : now_(now) {}
-
-  double now() const override { return now_; }
-  void set(double now) { now_ = now; }
-  void advance(double seconds) { now_ += seconds; }
-
- private:
-  double now_;
+struct ManualClock : VirtualScheduler {
+  explicit ManualClock(double now = 0) : VirtualScheduler(now) {}
 };
 
 }  // namespace varek::test

@@ -9,10 +9,13 @@ namespace varek::test {
 
 class ScopedVariable {
  public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+  // A null value unsets the variable.
+  ScopedVariable(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
+  ScopedVariable(const char* name, const std::string& value)
+      : ScopedVariable(name, value.c_str()) {}
   ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;

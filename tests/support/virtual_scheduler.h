@@ -4,12 +4,12 @@
 // while a scan or a listing is still "running".
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/scheduler.h"
@@ -32,18 +32,15 @@ class VirtualScheduler : public Scheduler, public Clock {
     return timer;
   }
 
-  void runSerial(const std::string& queue, Job job) override {
-    background_.push_back(std::move(job));
-    serialQueues_.insert(queue);
-  }
+  void runSerial(const std::string&, Job job) override { background_.push_back(std::move(job)); }
   void runConcurrent(Job job) override { background_.push_back(std::move(job)); }
 
   // Moves the clock forward, running what falls due on the way, in order.
   void advance(double seconds) {
     const double end = now_ + seconds;
-    while (!due_.empty() && std::get<0>(due_.begin()->first) <= end) {
+    while (!due_.empty() && due_.begin()->first.first <= end) {
       auto entry = due_.extract(due_.begin());
-      now_ = std::max(now_, std::get<0>(entry.key()));
+      now_ = std::max(now_, entry.key().first);
       entry.mapped()();
     }
     now_ = end;
@@ -61,10 +58,7 @@ class VirtualScheduler : public Scheduler, public Clock {
     runMain();
   }
 
-  std::size_t pendingBackground() const { return background_.size(); }
-  std::size_t pendingMain() const { return due_.size(); }
   double lastTolerance() const { return lastTolerance_; }
-  bool usedSerialQueue(const std::string& name) const { return serialQueues_.count(name) > 0; }
 
  private:
   struct VirtualTimer : Timer {
@@ -73,9 +67,8 @@ class VirtualScheduler : public Scheduler, public Clock {
     void cancel() override { *alive = false; }
   };
 
-  void schedule(double at, Job job) {
-    due_.emplace(std::make_tuple(at, sequence_++), std::move(job));
-  }
+  // Jobs due at the same time run in the order they were scheduled.
+  void schedule(double at, Job job) { due_.emplace(std::pair(at, sequence_++), std::move(job)); }
 
   void scheduleTick(double interval, std::shared_ptr<bool> alive, std::shared_ptr<Job> tick,
                     double at) {
@@ -88,9 +81,8 @@ class VirtualScheduler : public Scheduler, public Clock {
 
   double now_;
   long long sequence_ = 0;
-  std::map<std::tuple<double, long long>, Job> due_;
+  std::map<std::pair<double, long long>, Job> due_;
   std::deque<Job> background_;
-  std::set<std::string> serialQueues_;
   double lastTolerance_ = 0;
 };
 
