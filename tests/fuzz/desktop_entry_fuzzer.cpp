@@ -1,14 +1,12 @@
 // Desktop entries from arbitrary bytes, through the public scans: GIO parses the file,
 // then our code splits Categories, reads the Exec line for KDE settings modules and
-// compares names. Nothing may crash, and every scanned app has a name and a path.
+// compares names. Nothing may crash, and every app and pane scanned has its file.
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "platform/linux/gio_app_scanner.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -33,9 +31,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fs::create_directories(applications);
   fs::create_directories(root / "home");
   ::setenv("XDG_DATA_DIRS", (root / "data").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (root / "home").c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (root / "home").c_str(), 1);
-  ::setenv("XDG_CONFIG_DIRS", (root / "home").c_str(), 1);
+  for (const char* home : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+    ::setenv(home, (root / "home").c_str(), 1);
+  }
   // GIO lists an entry only when its Exec program is on PATH; these stand for the KDE
   // programs whose arguments name a settings module.
   const fs::path bin = root / "bin";

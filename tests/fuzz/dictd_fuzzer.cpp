@@ -4,12 +4,9 @@
 // and whatever is found is valid UTF-8.
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <string_view>
 
 #include "platform/linux/dictd_dictionary.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -17,8 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using varek::fuzz::isValidUtf8;
-using varek::fuzz::require;
 
 const fs::path& folder() {
   static const fs::path path =
@@ -31,14 +26,15 @@ void write(const fs::path& path, std::string_view bytes) {
       .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-// The headwords of the index, a few fixed words and the input's first line.
+// A few fixed words and the index's first headword.
 void lookUp(std::string_view index) {
   const varek::DictdDictionary dictionary({folder().string()});
-  std::string words[] = {"haus", "Apfel", "größe", "", "x"};
-  words[3] = std::string(index.substr(0, index.find_first_of("\t\n")));
-  for (const std::string& word : words) {
+  const std::string firstHeadword(index.substr(0, index.find_first_of("\t\n")));
+  for (const std::string& word : {std::string("haus"), std::string("Apfel"), std::string("größe"),
+                                  firstHeadword, std::string("x")}) {
     const auto definition = dictionary.definition(word);
-    require(!definition || isValidUtf8(*definition), "a definition is valid UTF-8");
+    varek::fuzz::require(!definition || varek::fuzz::isValidUtf8(*definition),
+                         "a definition is valid UTF-8");
   }
 }
 
@@ -46,17 +42,13 @@ void lookUp(std::string_view index) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::size_t split = bytes.find('\0');
-  const std::string_view index = bytes.substr(0, split);
-  const std::string_view body =
-      split == std::string_view::npos ? std::string_view() : bytes.substr(split + 1);
-
+  const std::string_view index = bytes.substr(0, bytes.find('\0'));
+  const std::string_view body = index.size() < size ? bytes.substr(index.size() + 1) : "";
   fs::remove_all(folder());
   fs::create_directories(folder());
   write(folder() / "fuzz.index", index);
   write(folder() / "fuzz.dict.dz", body);
   lookUp(index);
-
   fs::remove(folder() / "fuzz.dict.dz");
   write(folder() / "fuzz.dict", body);
   lookUp(index);

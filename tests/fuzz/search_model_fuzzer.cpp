@@ -3,11 +3,8 @@
 // and a dictionary. Rows stay within their caps and Return on the first row is safe.
 #include <stdlib.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
-#include <string>
 
 #include "search/search_model.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -23,31 +20,6 @@ constexpr std::size_t kMaxRowsInAll = 31;
 // Up to five recently opened files join them when the index answers.
 constexpr std::size_t kMaxFilesInAll = 5;
 
-varek::ScannedApp app(std::string name, std::string path, std::string alternate = "") {
-  return {.name = std::move(name),
-          .alternateName = std::move(alternate),
-          .path = std::move(path),
-          .url = std::nullopt};
-}
-
-void furnish(varek::test::FakePlatform& fake) {
-  fake.appScanner.apps = {app("Safari", "/apps/safari.desktop"),
-                          app("Terminal", "/apps/terminal.desktop"),
-                          app("Café Übersicht", "/apps/cafe.desktop", "cafe-uebersicht"),
-                          app("Notizen", "/apps/notes.desktop", "Notes"),
-                          app("ｆｕｌｌ ｗｉｄｔｈ 한글", "/apps/wide.desktop")};
-  fake.appScanner.settings = {{.name = "Netzwerk",
-                               .alternateName = "network",
-                               .path = "/settings/network.desktop",
-                               .url = "settings://network"}};
-  fake.workspace.apps = {
-      {.pid = 11, .name = "Safari", .path = "/apps/safari.desktop", .regular = true},
-      {.pid = 12, .name = "Terminal", .path = std::nullopt, .regular = true}};
-  fake.windowServer.windows = {{11, {{1, "Startseite — Safari"}, {2, ""}}},
-                               {12, {{3, "anna@host: ~/Dokumente"}}}};
-  fake.dictionary.definitions = {{"haus", "Haus\nein Gebäude, in dem Menschen wohnen"}};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -61,12 +33,24 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   varek::test::FakePlatform fake;
-  furnish(fake);
+  fake.appScanner.apps = {{"Safari", "", "/apps/safari.desktop", {}},
+                          {"Terminal", "", "/apps/terminal.desktop", {}},
+                          {"Café Übersicht", "cafe-uebersicht", "/apps/cafe.desktop", {}},
+                          {"Notizen", "Notes", "/apps/notes.desktop", {}},
+                          {"ｆｕｌｌ ｗｉｄｔｈ 한글", "", "/apps/wide.desktop", {}}};
+  fake.appScanner.settings = {
+      {"Netzwerk", "network", "/settings/network.desktop", "settings://network"}};
+  fake.workspace.apps = {
+      {.pid = 11, .name = "Safari", .path = "/apps/safari.desktop", .regular = true},
+      {.pid = 12, .name = "Terminal", .path = std::nullopt, .regular = true}};
+  fake.windowServer.windows = {{11, {{1, "Startseite — Safari"}, {2, ""}}},
+                               {12, {{3, "anna@host: ~/Dokumente"}}}};
+  fake.dictionary.definitions = {{"haus", "Haus\nein Gebäude, in dem Menschen wohnen"}};
   const auto model = varek::SearchModel::create(fake.platform());
-  fake.pasteboard.copy("/home/anna/Bericht.pdf");
-  fake.scheduler.advance(varek::ClipboardHistory::kPollSeconds);
-  fake.pasteboard.copy("Zeile eins\nZeile zwei");
-  fake.scheduler.advance(varek::ClipboardHistory::kPollSeconds);
+  for (const char* copied : {"/home/anna/Bericht.pdf", "Zeile eins\nZeile zwei"}) {
+    fake.pasteboard.copy(copied);
+    fake.scheduler.advance(varek::ClipboardHistory::kPollSeconds);
+  }
   model->willShow();
   fake.scheduler.runBackground();
 
