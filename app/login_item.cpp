@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 
@@ -58,7 +59,16 @@ LoginItem::LoginItem()
     : LoginItem(
           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
               kEntryPath,
-          QCoreApplication::applicationFilePath().toStdString()) {}
+          command(QCoreApplication::applicationFilePath().toStdString(),
+                  QStandardPaths::findExecutable("varek").toStdString())) {}
+
+std::string LoginItem::command(const std::string& running, const std::string& installed) {
+  std::error_code error;
+  if (!installed.empty() && std::filesystem::equivalent(running, installed, error)) {
+    return "varek";
+  }
+  return running;
+}
 
 LoginItem::LoginItem(std::string file, std::string executable)
     : file_(std::move(file)), executable_(std::move(executable)) {}

@@ -1,5 +1,6 @@
 // "Beim Anmelden öffnen": the launcher starts with the desktop session through an XDG
-// autostart entry, $XDG_CONFIG_HOME/autostart/varek.desktop, that runs this very binary.
+// autostart entry, $XDG_CONFIG_HOME/autostart/varek.desktop, that runs this very binary:
+// by name when it is the installed one, so an update in place keeps the entry working.
 #pragma once
 
 #include <string>
@@ -10,6 +11,9 @@ class LoginItem {
  public:
   // The entry of the current user, starting the running binary.
   LoginItem();
+  // What the entry runs: "varek" when the binary found as "varek" on PATH (installed) is
+  // the running one, else the running binary's absolute path (a build tree, a copy).
+  static std::string command(const std::string& running, const std::string& installed);
   LoginItem(std::string file, std::string executable);
 
   // The entry exists and the desktop would start it (not switched off by Hidden=true or
