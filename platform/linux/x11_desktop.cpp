@@ -6,10 +6,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 #include <set>
 #include <string_view>
 
+#include "platform/linux/x11_text.h"
 #include "search/unicode.h"
 
 namespace varek {
@@ -21,13 +25,19 @@ constexpr int kQueueSweepMs = 250;
 // The longest property value we read, in 32-bit units (256 KiB): far beyond any real title
 // or client list, and a bound on what a misbehaving client can make us copy.
 constexpr std::uint32_t kPropertyUnits = 1u << 16;
+// Titles are read up to 16 KiB: more bytes than the longest title we keep takes in any
+// encoding, and far less to copy when a client sets megabytes.
+constexpr std::uint32_t kTitleUnits = 1u << 12;
+constexpr std::string_view kCompoundText = "COMPOUND_TEXT";
+// FNV-1a, for keys that must be the same in every process.
+constexpr std::uint32_t kHashBasis = 2166136261u;
+constexpr std::uint32_t kHashPrime = 16777619u;
 // The X protocol sets this bit on events that another client sent with SendEvent.
 constexpr std::uint8_t kSentEventBit = 0x80;
 
 xcb_get_property_cookie_t ask(xcb_connection_t* connection, xcb_window_t window,
-                              xcb_atom_t property) {
-  return xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                          kPropertyUnits);
+                              xcb_atom_t property, std::uint32_t units = kPropertyUnits) {
+  return xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, units);
 }
 
 // One property value; empty when the window or the property is gone.
@@ -61,12 +71,24 @@ class Property {
   XcbOwned<xcb_get_property_reply_t> reply_;
 };
 
-std::string validUtf8(std::string_view bytes) { return unicode::utf8(unicode::scalars(bytes)); }
+// What a client calls its host in WM_CLIENT_MACHINE: the full or the short name.
+bool onThisMachine(std::string_view machine, std::string_view host) {
+  if (machine.empty() || host.empty() || machine == "localhost") return true;
+  const auto shortName = [](std::string_view name) {
+    return unicode::lowercase(name.substr(0, name.find('.')));
+  };
+  return shortName(machine) == shortName(host);
+}
 
-std::string latin1(std::string_view bytes) {
-  std::u32string scalars;
-  for (const char byte : bytes) scalars.push_back(static_cast<unsigned char>(byte));
-  return unicode::utf8(scalars);
+// A title or class name as long as any row can use it.
+std::string bounded(std::string_view text) {
+  return std::string(unicode::leadingCharacters(text, X11Text::kTitleCharacters));
+}
+
+std::string hostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
 }
 
 bool holds(const std::vector<std::uint32_t>& atoms, xcb_atom_t atom) {
@@ -74,41 +96,61 @@ bool holds(const std::vector<std::uint32_t>& atoms, xcb_atom_t atom) {
 }
 
 struct ClientCookies {
-  xcb_get_property_cookie_t pid, netName, name, wmClass, type, state;
+  xcb_get_property_cookie_t pid, machine, netName, name, wmClass, type, state;
 };
 
 ClientCookies askClient(xcb_connection_t* connection, const xcb_ewmh_connection_t& ewmh,
                         xcb_window_t window) {
   return {ask(connection, window, ewmh._NET_WM_PID),
-          ask(connection, window, ewmh._NET_WM_NAME),
-          ask(connection, window, XCB_ATOM_WM_NAME),
+          ask(connection, window, XCB_ATOM_WM_CLIENT_MACHINE),
+          ask(connection, window, ewmh._NET_WM_NAME, kTitleUnits),
+          ask(connection, window, XCB_ATOM_WM_NAME, kTitleUnits),
           ask(connection, window, XCB_ATOM_WM_CLASS),
           ask(connection, window, ewmh._NET_WM_WINDOW_TYPE),
           ask(connection, window, ewmh._NET_WM_STATE)};
 }
 
-void readClient(xcb_connection_t* connection, const xcb_ewmh_connection_t& ewmh,
-                const ClientCookies& cookies, X11Desktop::Client& client) {
+// What readClient needs to know besides the replies.
+struct Reading {
+  const xcb_ewmh_connection_t& ewmh;
+  xcb_atom_t compoundText;
+  std::string_view host;
+};
+
+// WM_NAME's type says how its bytes are encoded; _NET_WM_NAME is always UTF-8.
+std::string title(const Property& netName, const Property& name, xcb_atom_t compoundText) {
+  using X11Text::Encoding;
+  if (!netName.text().empty()) return X11Text::decode(netName.text(), Encoding::utf8);
+  const Encoding encoding = name.type() == XCB_ATOM_STRING ? Encoding::latin1
+                            : name.type() == compoundText  ? Encoding::compoundText
+                                                           : Encoding::utf8;
+  return X11Text::decode(name.text(), encoding);
+}
+
+void readClient(xcb_connection_t* connection, const Reading& reading, const ClientCookies& cookies,
+                X11Desktop::Client& client) {
+  using X11Text::Encoding;
+  const xcb_ewmh_connection_t& ewmh = reading.ewmh;
   const std::vector<std::uint32_t> pid = Property(connection, cookies.pid).words();
-  client.pid = pid.empty() ? 0 : static_cast<int>(pid.front());
+  const Property machine(connection, cookies.machine);
+  // A process id from another host names nothing here, or the wrong process.
+  client.pid = pid.empty() || !onThisMachine(machine.text(), reading.host)
+                   ? 0
+                   : static_cast<int>(pid.front());
 
   const Property netName(connection, cookies.netName);
   const Property name(connection, cookies.name);
-  if (!netName.text().empty()) {
-    client.title = validUtf8(netName.text());
-  } else if (name.type() == XCB_ATOM_STRING) {
-    client.title = latin1(name.text());
-  } else {
-    client.title = validUtf8(name.text());
-  }
+  client.title = bounded(title(netName, name, reading.compoundText));
 
-  // WM_CLASS is "instance\0Class\0".
+  // WM_CLASS is "instance\0Class\0", both Latin-1; an application name comes from them, so
+  // they are bounded like a title.
   const Property wmClassProperty(connection, cookies.wmClass);
   const std::string_view wmClass = wmClassProperty.bytes();
   const std::size_t split = std::min(wmClass.find('\0'), wmClass.size());
-  client.instance = latin1(wmClass.substr(0, split));
+  client.instance = bounded(X11Text::decode(wmClass.substr(0, split), Encoding::latin1));
   const std::string_view rest = split < wmClass.size() ? wmClass.substr(split + 1) : "";
-  client.windowClass = latin1(rest.substr(0, rest.find('\0')));
+  client.windowClass = bounded(X11Text::decode(rest.substr(0, rest.find('\0')), Encoding::latin1));
+  client.application = X11Desktop::applicationKey(client);
 
   const std::vector<std::uint32_t> types = Property(connection, cookies.type).words();
   const std::vector<std::uint32_t> states = Property(connection, cookies.state).words();
@@ -142,10 +184,10 @@ const X11Desktop::Client* X11Desktop::Snapshot::find(xcb_window_t window) const 
   return nullptr;
 }
 
-std::vector<X11Desktop::Client> X11Desktop::Snapshot::clientsOf(int pid) const {
+std::vector<X11Desktop::Client> X11Desktop::Snapshot::clientsOf(int application) const {
   std::vector<Client> result;
   for (const Client& client : clients) {
-    if (client.pid == pid) result.push_back(client);
+    if (client.application == application) result.push_back(client);
   }
   // A window the stacking list does not name yet counts as the lowest.
   const auto height = [this](xcb_window_t window) {
@@ -158,8 +200,8 @@ std::vector<X11Desktop::Client> X11Desktop::Snapshot::clientsOf(int pid) const {
   return result;
 }
 
-std::optional<xcb_window_t> X11Desktop::Snapshot::latestOf(int pid, bool normalOnly) const {
-  const std::vector<Client> candidates = clientsOf(pid);
+std::optional<xcb_window_t> X11Desktop::Snapshot::latestOf(int application, bool normalOnly) const {
+  const std::vector<Client> candidates = clientsOf(application);
   const Client* latest = nullptr;
   for (const Client& client : candidates) {
     if (normalOnly && !client.normal) continue;
@@ -168,6 +210,19 @@ std::optional<xcb_window_t> X11Desktop::Snapshot::latestOf(int pid, bool normalO
   }
   if (!latest) return std::nullopt;
   return latest->id;
+}
+
+int X11Desktop::applicationKey(const Client& client) {
+  if (client.pid > 0) return client.pid;
+  // A window without a class is an application of its own.
+  const std::string name = !client.windowClass.empty() ? client.windowClass
+                           : !client.instance.empty()  ? client.instance
+                                                       : "#" + std::to_string(client.id);
+  std::uint32_t hash = kHashBasis;
+  for (const char letter : name) {
+    hash = (hash ^ static_cast<unsigned char>(letter)) * kHashPrime;
+  }
+  return -1 - static_cast<int>(hash % static_cast<std::uint32_t>(INT_MAX));
 }
 
 X11Desktop::X11Desktop(const std::optional<std::string>& display)
@@ -188,6 +243,11 @@ X11Desktop::X11Desktop(const std::optional<std::string>& display)
   connection_ = connection;
   ewmh_ = std::move(ewmh);
   root_ = ewmh_->screens[screenNumber_]->root;
+  host_ = hostName();
+  const XcbOwned<xcb_intern_atom_reply_t> compoundText(xcb_intern_atom_reply(
+      connection_, xcb_intern_atom(connection_, 0, kCompoundText.size(), kCompoundText.data()),
+      nullptr));
+  if (compoundText) compoundText_ = compoundText->atom;
 
   // Selected before the first read, so no change between the read and the first event is lost.
   const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -259,6 +319,7 @@ void X11Desktop::drain(bool readSocket) {
           changes.windowManager |= notify.atom == ewmh_->_NET_SUPPORTING_WM_CHECK;
         } else if (notify.atom == ewmh_->_NET_WM_PID || notify.atom == ewmh_->_NET_WM_NAME ||
                    notify.atom == XCB_ATOM_WM_NAME || notify.atom == XCB_ATOM_WM_CLASS ||
+                   notify.atom == XCB_ATOM_WM_CLIENT_MACHINE ||
                    notify.atom == ewmh_->_NET_WM_WINDOW_TYPE ||
                    notify.atom == ewmh_->_NET_WM_STATE) {
           changes.clients.insert(notify.window);
@@ -324,9 +385,10 @@ void X11Desktop::apply(const Changes& changes) {
   std::vector<ClientCookies> cookies;
   cookies.reserve(toRead.size());
   for (const xcb_window_t window : toRead) cookies.push_back(askClient(connection_, *ewmh, window));
+  const Reading reading{*ewmh, compoundText_, host_};
   for (std::size_t index = 0; index < toRead.size(); ++index) {
     for (Client& client : state_.clients) {
-      if (client.id == toRead[index]) readClient(connection_, *ewmh, cookies[index], client);
+      if (client.id == toRead[index]) readClient(connection_, reading, cookies[index], client);
     }
   }
 

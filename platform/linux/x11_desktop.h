@@ -31,8 +31,11 @@ class X11Desktop {
  public:
   struct Client {
     xcb_window_t id = XCB_WINDOW_NONE;
-    int pid = 0;                   // _NET_WM_PID; 0 when the window names no process
-    std::string title;             // _NET_WM_NAME, else WM_NAME; may be empty
+    int pid = 0;  // _NET_WM_PID; 0 when the window names no process of this machine
+    // The key its application is known by: the pid, else a negative number drawn from the
+    // window class (see applicationKey).
+    int application = 0;
+    std::string title;             // _NET_WM_NAME, else WM_NAME, decoded and bounded; may be empty
     std::string instance;          // WM_CLASS instance name ("xterm")
     std::string windowClass;       // WM_CLASS class name ("XTerm")
     bool normal = false;           // an ordinary window that task lists show
@@ -46,12 +49,18 @@ class X11Desktop {
     bool windowManager = false;  // an EWMH window manager runs
 
     const Client* find(xcb_window_t window) const;
-    // The windows of this process, topmost first.
-    std::vector<Client> clientsOf(int pid) const;
-    // The process's window that has or last had focus: the active one, else the most
+    // The windows of this application, topmost first.
+    std::vector<Client> clientsOf(int application) const;
+    // The application's window that has or last had focus: the active one, else the most
     // recently active one, else its topmost.
-    std::optional<xcb_window_t> latestOf(int pid, bool normalOnly) const;
+    std::optional<xcb_window_t> latestOf(int application, bool normalOnly) const;
   };
+
+  // Windows whose client names no process of this machine (xmessage and other old
+  // clients, programs shown from another host) belong to the application of their window
+  // class. Its key is negative, so no process id takes it, and the same in every process
+  // and every run, so that a pick learned from the command line counts in the launcher.
+  static int applicationKey(const Client& client);
 
   // Connects to the display of this name, or to $DISPLAY without one. An empty name or an
   // unreachable display leaves the desktop absent: no connection, every list empty. Made on
@@ -92,6 +101,8 @@ class X11Desktop {
   std::unique_ptr<xcb_ewmh_connection_t> ewmh_;
   int screenNumber_ = 0;
   xcb_window_t root_ = XCB_WINDOW_NONE;
+  xcb_atom_t compoundText_ = XCB_ATOM_NONE;
+  std::string host_;  // this machine's name, which WM_CLIENT_MACHINE of a local client gives
   std::unique_ptr<QSocketNotifier> notifier_;
   bool lost_ = false;  // the connection broke; nothing more will come
 

@@ -20,7 +20,9 @@ class X11WindowServer : public WindowServer {
   // There is no prompt to show; this only logs, once, what is missing.
   void requestTrust() override;
 
-  // Normal windows only: a desktop or dock window of the same process is no place to go.
+  // The pid is the workspace's application key (X11Desktop::applicationKey), which is
+  // negative for windows that name no process. Normal windows only: a desktop or dock
+  // window of the same process is no place to go.
   std::vector<WindowInfo> windowsOf(int pid) const override;
   std::optional<WindowId> focusedWindow(int pid) const override;
   std::optional<Rect> frame(WindowId window) const override;

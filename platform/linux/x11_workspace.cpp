@@ -186,11 +186,12 @@ std::vector<RunningApp> X11Workspace::applications(
   std::vector<RunningApp> apps;
   std::vector<const X11Desktop::Client*> namedAfter;  // a normal window if it has one
   for (const X11Desktop::Client& client : snapshot->clients) {
-    if (client.pid <= 0 || client.pid == self) continue;
+    if (client.application == self) continue;
     std::size_t index = 0;
-    while (index < apps.size() && apps[index].pid != client.pid) ++index;
+    while (index < apps.size() && apps[index].pid != client.application) ++index;
     if (index == apps.size()) {
-      apps.push_back({.pid = client.pid, .name = {}, .path = std::nullopt, .regular = false});
+      apps.push_back(
+          {.pid = client.application, .name = {}, .path = std::nullopt, .regular = false});
       namedAfter.push_back(&client);
     } else if (client.normal && !namedAfter[index]->normal) {
       namedAfter[index] = &client;
@@ -221,18 +222,18 @@ std::optional<RunningApp> X11Workspace::frontmostApplication() const {
   const auto snapshot = desktop_.snapshot();
   const int self = getpid();
   const X11Desktop::Client* front = snapshot->find(snapshot->active);
-  if (front && front->pid == self) {
+  if (front && front->application == self) {
     front = nullptr;
     for (const X11Desktop::Client& client : snapshot->clients) {
-      if (client.pid > 0 && client.pid != self && client.activation > 0 &&
+      if (client.application != self && client.activation > 0 &&
           (!front || client.activation > front->activation)) {
         front = &client;
       }
     }
   }
-  if (!front || front->pid <= 0) return std::nullopt;
+  if (!front) return std::nullopt;
   for (const RunningApp& app : applications(snapshot)) {
-    if (app.pid == front->pid) return app;
+    if (app.pid == front->application) return app;
   }
   return std::nullopt;
 }
@@ -259,7 +260,7 @@ void X11Workspace::reveal(const std::string& path) {
 }
 
 void X11Workspace::activate(int pid) {
-  if (!desktop_.connection() || pid <= 0) return;
+  if (!desktop_.connection() || pid == 0) return;
   const auto snapshot = desktop_.snapshot();
   const std::optional<xcb_window_t> target = snapshot->latestOf(pid, true);
   if (!target) return;
@@ -275,7 +276,7 @@ void X11Workspace::activate(int pid) {
 }
 
 void X11Workspace::terminate(int pid) {
-  if (!desktop_.connection() || pid <= 0) return;
+  if (!desktop_.connection() || pid == 0) return;
   for (const X11Desktop::Client& client : desktop_.snapshot()->clientsOf(pid)) {
     xcb_ewmh_request_close_window(desktop_.ewmh(), desktop_.screenNumber(), client.id,
                                   XCB_CURRENT_TIME, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);

@@ -1,6 +1,8 @@
 // Running applications and opening things on an X11 desktop. An application is a process
-// with client windows, named after the desktop entry its window class matches; opening goes
-// through GIO, revealing through the file manager's D-Bus service.
+// with client windows, named after the desktop entry its window class matches; windows that
+// name no process of this machine form one application per window class, with a negative
+// key in place of the process id (X11Desktop::applicationKey). Opening goes through GIO,
+// revealing through the file manager's D-Bus service.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,7 @@ class X11Workspace : public Workspace {
   explicit X11Workspace(X11Desktop& desktop);
   ~X11Workspace() override;
 
-  // One entry per process with client windows, in the order their first window appeared;
+  // One entry per application with client windows, in the order its first window appeared;
   // never this process itself.
   std::vector<RunningApp> runningApplications() const override;
   // The owner of the active window; when that is this process, the application that was

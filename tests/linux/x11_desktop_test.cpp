@@ -1,32 +1,23 @@
-// The X11 backend against a real X server, window manager and clients: xterms of their own
-// processes and a Qt window of this one, inside the private desktop of scripts/with-desktop.
+// The X11 backend against a real X server, window manager and clients (xterms and
+// xmessages of their own processes, Qt windows of this one) inside the private desktop of
+// scripts/with-desktop; and the decoding of the text that clients store.
 #include "platform/linux/x11_desktop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QClipboard>
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QRasterWindow>
-#include <QThread>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <set>
-#include <sstream>
 
+#include "platform/linux/x11_text.h"
 #include "platform/linux/x11_window_server.h"
 #include "platform/linux/x11_workspace.h"
-#include "sources/commands.h"
 #include "sources/windows.h"
+#include "tests/support/desktop_fixtures.h"
+#include "tests/support/desktop_session.h"
 #include "tests/support/manual_clock.h"
 
 namespace varek {
@@ -35,105 +26,37 @@ static void PrintTo(const Rect& rect, std::ostream* out) {
   *out << "(" << rect.x << ", " << rect.y << ", " << rect.width << ", " << rect.height << ")";
 }
 
-static void PrintTo(const RunningApp& app, std::ostream* out) {
-  *out << "{" << app.pid << ", " << app.name << ", " << app.path.value_or("-") << ", "
-       << app.regular << "}";
-}
-
 namespace {
 
 namespace fs = std::filesystem;
-
-// Long enough for an xterm to start and the window manager to answer on a loaded machine.
-constexpr auto kPatience = std::chrono::seconds(30);
-// Larger than xterm's character cell in its default font, the step its size snaps to.
-constexpr double kCellSlack = 20;
-
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
-std::string read(const fs::path& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void write(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file) << text;
-}
+using test::Child;
+using test::outerFrame;
+using test::run;
+using test::waitFor;
+using Client = X11Desktop::Client;
 
 fs::path applicationsFolder() { return fs::path(std::getenv("XDG_DATA_HOME")) / "applications"; }
 
-// A number that xwininfo or xprop prints after the label.
-double field(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + label.size(), nullptr);
-}
+Child xterm(const QStringList& arguments) { return Child("/usr/bin/xterm", arguments); }
+// An Xt client that names no process (_NET_WM_PID); its title is its instance name.
+Child xmessage(const QString& name) { return Child("/usr/bin/xmessage", {"-name", name, "Varek"}); }
 
-std::vector<double> cardinals(const std::string& xpropLine) {
-  std::vector<double> values;
-  std::istringstream in(xpropLine.substr(std::min(xpropLine.find('='), xpropLine.size()) + 1));
-  for (std::string value; std::getline(in, value, ',');) values.push_back(std::stod(value));
-  return values;
-}
-
-Rect rootFrame() {
-  const std::string info = Commands::shellOutput("/usr/bin/xwininfo", {"-root"});
-  return {0, 0, field(info, "Width:"), field(info, "Height:")};
-}
-
-// The outer frame as the X server and the window manager tell any client, bottom-left.
-Rect serverFrame(xcb_window_t window) {
-  const std::string id = std::to_string(window);
-  const std::string info = Commands::shellOutput("/usr/bin/xwininfo", {"-id", id});
-  std::vector<double> extents =
-      cardinals(Commands::shellOutput("/usr/bin/xprop", {"-id", id, "_NET_FRAME_EXTENTS"}));
-  extents.resize(4);
-  const double width = field(info, "Width:") + extents[0] + extents[1];
-  const double height = field(info, "Height:") + extents[2] + extents[3];
-  const double top = field(info, "Absolute upper-left Y:") - extents[2];
-  return {field(info, "Absolute upper-left X:") - extents[0], rootFrame().height - (top + height),
-          width, height};
-}
-
-xcb_window_t serverActiveWindow() {
-  const std::string line = Commands::shellOutput("/usr/bin/xprop", {"-root", "_NET_ACTIVE_WINDOW"});
-  const std::size_t at = line.find("# ");
-  return at == std::string::npos ? 0 : std::strtoul(line.c_str() + at + 2, nullptr, 16);
-}
-
-// An X client of another process.
-class Xterm {
- public:
-  explicit Xterm(const QStringList& arguments) {
-    process.start(QStringLiteral("/usr/bin/xterm"), arguments);
-    process.waitForStarted();
-    pid = static_cast<int>(process.processId());
-  }
-  ~Xterm() {
-    process.kill();
-    process.waitForFinished();
-  }
-  QProcess process;
-  int pid = 0;
-};
-
-std::optional<X11Desktop::Client> windowOf(X11Desktop& desktop, int pid) {
-  std::optional<X11Desktop::Client> found;
-  eventually([&] {
+std::optional<Client> await(X11Desktop& desktop, const std::function<bool(const Client&)>& wanted) {
+  std::optional<Client> found;
+  waitFor([&] {
     desktop.update();
-    const auto clients = desktop.snapshot()->clientsOf(pid);
-    if (!clients.empty()) found = clients.front();
+    for (const Client& client : desktop.snapshot()->clients) {
+      if (wanted(client)) found = client;
+    }
     return found.has_value();
   });
   return found;
+}
+std::optional<Client> windowOf(X11Desktop& desktop, int pid) {
+  return await(desktop, [pid](const Client& client) { return client.pid == pid; });
+}
+std::optional<Client> windowNamed(X11Desktop& desktop, const std::string& instance) {
+  return await(desktop, [&](const Client& client) { return client.instance == instance; });
 }
 
 // A window of this process: it has no size increments, so it lands to the pixel.
@@ -143,23 +66,10 @@ struct OwnWindow {
     window.setGeometry(300, 300, 400, 300);
     window.show();
     id = static_cast<xcb_window_t>(window.winId());
-    eventually([&] { return desktop.snapshot()->find(id) != nullptr; });
+    waitFor([&] { return desktop.snapshot()->find(id) != nullptr; });
   }
   QRasterWindow window;
   xcb_window_t id = 0;
-};
-
-// A file manager's reveal service, offered by this process on the session bus.
-class FileManager : public QDBusVirtualObject {
- public:
-  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-    if (message.member() != QLatin1String("ShowItems")) return false;
-    shown = message.arguments().value(0).toStringList();
-    connection.send(message.createReply());
-    return true;
-  }
-  QString introspect(const QString&) const override { return {}; }
-  QStringList shown;
 };
 
 class X11DesktopTest : public ::testing::Test {
@@ -171,50 +81,87 @@ class X11DesktopTest : public ::testing::Test {
 using X11WorkspaceTest = X11DesktopTest;
 using X11WindowServerTest = X11DesktopTest;
 
-TEST_F(X11DesktopTest, CacheFollowsTheClientWindows) {
-  Xterm first({"-title", "Varek Test A"});
-  Xterm second({"-title", "Größe ändern"});
-  const auto a = windowOf(desktop, first.pid);
-  const auto b = windowOf(desktop, second.pid);
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(a->instance + " " + a->windowClass, "xterm XTerm");
-  EXPECT_TRUE(a->normal);
-  using Listing = std::vector<std::pair<WindowId, std::string>>;
-  const auto listing = [&](int pid) {
-    Listing windows;
-    for (const auto& window : server.windowsOf(pid)) windows.emplace_back(window.id, window.title);
-    return windows;
+TEST(X11Text, DecodesRareAndBrokenCompoundText) {
+  // What Xlib makes of titles is read in CacheFollowsClientsUntilTerminateClosesThem; these
+  // compound texts are rarer: {shows, bytes, text}.
+  const std::string rows[][3] = {
+      {"an extended segment names its set", "\x1b%/1\x80\x89koi8-r\x02\xf0\xd2", "Пр"},
+      {"invalid UTF-8 in a segment is replaced", "a\x1b%G\xff\x1b%@b", "a\uFFFDb"},
+      {"an unknown set reads as replacements", "\x1b-~\xa1\xa2.", "\uFFFD\uFFFD."},
+      {"a cut-off escape ends the text", "ab\x1b$", "ab"},
   };
-  EXPECT_EQ(listing(first.pid), (Listing{{a->id, "Varek Test A"}}));
-  EXPECT_EQ(listing(second.pid), (Listing{{b->id, "Größe ändern"}}));
-  for (const std::string title : {"Umbenannt", "Öl & Ähre", ""}) {
-    Commands::shellOutput("/usr/bin/xdotool",
-                          {"set_window", "--name", title, std::to_string(a->id)});
-    EXPECT_TRUE(eventually([&] { return listing(first.pid) == Listing{{a->id, title}}; })) << title;
+  for (const auto& [shows, bytes, text] : rows) {
+    EXPECT_EQ(X11Text::decode(bytes, X11Text::Encoding::compoundText), text) << shows;
   }
-  first.process.kill();
-  EXPECT_TRUE(eventually([&] { return listing(first.pid).empty(); }));
-  EXPECT_EQ(listing(second.pid), (Listing{{b->id, "Größe ändern"}}));
 }
 
-TEST_F(X11WorkspaceTest, NamesProcessesAfterTheirDesktopEntries) {
+TEST_F(X11WorkspaceTest, CacheFollowsClientsUntilTerminateClosesThem) {
+  Child terminal = xterm({"-title", "Größe ändern"});
+  Child note = xmessage("varek-note");
+  const auto a = windowOf(desktop, terminal.pid);
+  const auto b = windowNamed(desktop, "varek-note");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->instance + " " + a->windowClass + " " + a->title, "xterm XTerm Größe ändern");
+  EXPECT_TRUE(a->normal && b->normal);
+  EXPECT_EQ(a->application, terminal.pid);
+  EXPECT_LT(b->application, 0) << "no process named";
+  // WM_NAME as Xlib stores these titles: STRING when Latin-1 holds them, else COMPOUND_TEXT.
+  const std::string huge(20000, 'x');
+  for (const auto& [title, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"Grüße", "Grüße"},
+           {"Notizen – vim", "Notizen – vim"},
+           {"Łódź Привет 日本語", "Łódź Привет 日本語"},
+           {huge, std::string(X11Text::kTitleCharacters, 'x')},
+           {"", ""}}) {
+    run("xprop", {"-id", std::to_string(b->id), "-f", "WM_NAME", "8t", "-set", "WM_NAME", title});
+    EXPECT_TRUE(waitFor([&] {
+      const Client* client = desktop.snapshot()->find(b->id);
+      return client && client->title == shown;
+    })) << shown.substr(0, 20);
+  }
+  // Shown from another host, a client's process id names nothing here: its class does.
+  run("xprop", {"-id", std::to_string(a->id), "-f", "WM_CLIENT_MACHINE", "8s", "-set",
+                "WM_CLIENT_MACHINE", "elsewhere.example"});
+  const auto remote =
+      await(desktop, [&](const Client& client) { return client.id == a->id && client.pid == 0; });
+  ASSERT_TRUE(remote);
+  EXPECT_LT(remote->application, 0);
+  // A window that is still starting up may miss the first request (on a loaded machine the
+  // xterm can be mapped before it listens for the close), so the request is repeated.
+  auto lastRequest = std::chrono::steady_clock::time_point();
+  ASSERT_TRUE(waitFor([&] {
+    if (std::chrono::steady_clock::now() - lastRequest > std::chrono::seconds(1)) {
+      workspace.terminate(remote->application);
+      lastRequest = std::chrono::steady_clock::now();
+    }
+    return terminal.process.state() == QProcess::NotRunning;
+  }));
+  EXPECT_EQ(terminal.process.exitStatus(), QProcess::NormalExit) << "closed, not signalled";
+  EXPECT_TRUE(waitFor([&] { return desktop.snapshot()->find(a->id) == nullptr; }));
+  EXPECT_NE(desktop.snapshot()->find(b->id), nullptr);
+}
+
+TEST_F(X11WorkspaceTest, ListsApplicationsByEntryOrWindowClass) {
   const fs::path entry = applicationsFolder() / "varek-probe.desktop";
-  write(entry, "[Desktop Entry]\nType=Application\nName=Varek Probe\nExec=/usr/bin/xterm\n");
-  // Each window appears before the next xterm starts, so the order is known.
-  Xterm byStartupClass({});
+  test::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Varek Probe\nExec=xterm\n");
+  // Each window appears before the next client starts, so the order is known.
+  Child byStartupClass = xterm({});
   ASSERT_TRUE(windowOf(desktop, byStartupClass.pid));
-  Xterm byDesktopId({"-class", "Varek-Probe"});
+  Child byDesktopId = xterm({"-class", "Varek-Probe"});
   ASSERT_TRUE(windowOf(desktop, byDesktopId.pid));
-  Xterm unlisted({"-class", "Unlisted-Probe"});
+  Child first = xmessage("varek-first");
+  const auto firstWindow = windowNamed(desktop, "varek-first");
+  ASSERT_TRUE(firstWindow);
+  Child second = xmessage("varek-second");
+  ASSERT_TRUE(windowNamed(desktop, "varek-second"));
   const OwnWindow own(desktop);
-  const std::set<int> pids{byStartupClass.pid, byDesktopId.pid, unlisted.pid, getpid()};
+  const std::set<int> known{byStartupClass.pid, byDesktopId.pid, firstWindow->application,
+                            getpid()};
   std::vector<RunningApp> apps;
   // An entry written just now reaches GIO's index of this process within a moment.
-  eventually([&] {
-    apps.clear();
-    for (const RunningApp& app : X11Workspace(desktop).runningApplications()) {
-      if (pids.contains(app.pid)) apps.push_back(app);
-    }
+  waitFor([&] {
+    apps = X11Workspace(desktop).runningApplications();
+    std::erase_if(apps, [&](const RunningApp& app) { return !known.contains(app.pid); });
     return apps.size() == 3 && apps[1].path;
   });
   // In the order the windows appeared, never this process itself.
@@ -222,35 +169,40 @@ TEST_F(X11WorkspaceTest, NamesProcessesAfterTheirDesktopEntries) {
             (std::vector<RunningApp>{
                 {byStartupClass.pid, "XTerm", "/usr/share/applications/debian-xterm.desktop", true},
                 {byDesktopId.pid, "Varek Probe", entry.string(), true},
-                {unlisted.pid, "Unlisted-Probe", std::nullopt, true},
+                {firstWindow->application, "Xmessage", std::nullopt, true},
             }));
+  std::multiset<std::string> titles;
+  for (const Windows::Window& window : Windows::list(workspace, server)) {
+    if (window.app.pid == firstWindow->application) titles.insert(window.title);
+  }
+  EXPECT_EQ(titles, (std::multiset<std::string>{"varek-first", "varek-second"}));
   fs::remove(entry);
 }
 
 TEST_F(X11WorkspaceTest, OpensThroughTheDesktopsHandlers) {
   const fs::path folder = fs::temp_directory_path() / "varek-opener";
   const fs::path log = folder / "opened.log";
-  const fs::path handler = folder / "handler";
   const fs::path entry = applicationsFolder() / "varek-opener.desktop";
   fs::remove_all(folder);
-  write(handler, "#!/bin/sh\nprintf '%s\\n' \"${1:-launched}\" >> '" + log.string() + "'\n");
-  fs::permissions(handler, fs::perms::owner_all);
-  write(entry, "[Desktop Entry]\nType=Application\nName=Varek Opener\nExec=" + handler.string() +
-                   " %u\nMimeType=x-scheme-handler/varek-probe;inode/directory;\n");
+  test::writeScript(folder / "handler",
+                    "printf '%s\\n' \"${1:-launched}\" >> '" + log.string() + "'\n");
+  test::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Varek Opener\nExec=" +
+                             (folder / "handler").string() +
+                             " %u\nMimeType=x-scheme-handler/varek-probe;inode/directory;\n");
   // GIO learns which entry takes a type from this index, not from the entries themselves.
   const fs::path index = applicationsFolder() / "mimeinfo.cache";
-  write(index,
-        "[MIME Cache]\nx-scheme-handler/varek-probe=varek-opener.desktop;\n"
-        "inode/directory=varek-opener.desktop;\n");
-  ASSERT_TRUE(eventually([&] { return workspace.openUrl("varek-probe://ready"); }));
+  test::writeFile(index,
+                  "[MIME Cache]\nx-scheme-handler/varek-probe=varek-opener.desktop;\n"
+                  "inode/directory=varek-opener.desktop;\n");
+  ASSERT_TRUE(waitFor([&] { return workspace.openUrl("varek-probe://ready"); }));
   std::string started = "varek-probe://ready\n";
-  ASSERT_TRUE(eventually([&] { return read(log) == started; }));
+  ASSERT_TRUE(waitFor([&] { return test::readFile(log) == started; }));
 
   // Each call is one row: what it returns, and what the handler was started with, if at all.
   const auto row = [&](const char* shows, bool accepted, bool wanted, const std::string& opened) {
     EXPECT_EQ(accepted, wanted) << shows;
     if (!opened.empty()) started += opened + "\n";
-    EXPECT_TRUE(eventually([&] { return read(log) == started; })) << shows << ": " << read(log);
+    EXPECT_TRUE(waitFor([&] { return test::readFile(log) == started; })) << shows;
   };
   row("an address goes to its scheme's handler", workspace.openUrl("varek-probe://hallo"), true,
       "varek-probe://hallo");
@@ -262,153 +214,86 @@ TEST_F(X11WorkspaceTest, OpensThroughTheDesktopsHandlers) {
   workspace.reveal(log);
   row("without a file manager, reveal opens the folder", true, true, folder);
 
-  FileManager fileManager;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  ASSERT_TRUE(
-      bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager));
-  ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+  const test::BusService fileManager("org.freedesktop.FileManager1",
+                                     "/org/freedesktop/FileManager1");
+  ASSERT_TRUE(fileManager.registered);
   workspace.reveal(log.string() + "/");
-  EXPECT_EQ(fileManager.shown, QStringList{QString::fromStdString("file://" + log.string())});
-  bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-  bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+  const auto calls = fileManager.calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].member(), "ShowItems");
+  EXPECT_EQ(calls[0].arguments().value(0).toStringList(),
+            QStringList{QString::fromStdString("file://" + log.string())});
   fs::remove(entry);
   fs::remove(index);
 }
 
-TEST_F(X11WorkspaceTest, TerminateClosesWindowsPolitely) {
-  Xterm xterm({"-title", "Varek Quit"});
-  const auto window = windowOf(desktop, xterm.pid);
-  ASSERT_TRUE(window);
-  // A window that is still starting up may miss the first request (on a loaded machine the
-  // xterm can be mapped before it listens for the close), so the request is repeated.
-  auto lastRequest = std::chrono::steady_clock::time_point();
-  ASSERT_TRUE(eventually([&] {
-    if (std::chrono::steady_clock::now() - lastRequest > std::chrono::seconds(1)) {
-      workspace.terminate(xterm.pid);
-      lastRequest = std::chrono::steady_clock::now();
-    }
-    return xterm.process.state() == QProcess::NotRunning;
-  }));
-  EXPECT_EQ(xterm.process.exitStatus(), QProcess::NormalExit) << "a signal would crash it";
-  EXPECT_TRUE(eventually([&] { return desktop.snapshot()->find(window->id) == nullptr; }));
-}
-
-TEST_F(X11WindowServerTest, RequestsMakeTheWindowActive) {
-  Xterm first({"-title", "Varek Test A", "-geometry", "80x24+10+10"});
-  Xterm second({"-title", "Varek Test B", "-geometry", "80x24+500+10"});
-  const auto a = windowOf(desktop, first.pid);
-  const auto b = windowOf(desktop, second.pid);
-  ASSERT_TRUE(a && b);
-  const auto row = [&](const char* shows, xcb_window_t window, int pid) {
-    EXPECT_TRUE(eventually([&] { return serverActiveWindow() == window; })) << shows;
-    EXPECT_TRUE(eventually([&] { return desktop.snapshot()->active == window; })) << shows;
-    EXPECT_EQ(server.focusedWindow(pid), window) << shows;
-    const auto front = workspace.frontmostApplication();
-    EXPECT_EQ(front ? front->pid : 0, pid) << shows;
-  };
-  server.raise(a->id);
-  row("raise activates its window", a->id, first.pid);
-  server.raise(b->id);
-  row("raise activates another window", b->id, second.pid);
-  workspace.activate(first.pid);
-  row("activate brings the process's window", a->id, first.pid);
-}
-
-TEST_F(X11WindowServerTest, FocusedWindowIsTheOneLastActive) {
+TEST_F(X11WindowServerTest, ActivationIsRequestedAndRemembered) {
   const OwnWindow one(desktop);
   const OwnWindow two(desktop);
-  Xterm other({"-title", "Varek Other"});
-  const auto terminal = windowOf(desktop, other.pid);
-  ASSERT_TRUE(terminal);
-  const auto activate = [&](xcb_window_t window) {
-    server.raise(window);
-    return eventually([&] { return desktop.snapshot()->active == window; });
+  Child terminal = xterm({"-title", "Varek Other"});
+  Child note = xmessage("varek-active");
+  const auto other = windowOf(desktop, terminal.pid);
+  const auto unnamed = windowNamed(desktop, "varek-active");
+  ASSERT_TRUE(other && unnamed);
+  const auto becomesActive = [&](xcb_window_t window) {
+    return waitFor(
+        [&] { return test::activeWindow() == window && desktop.snapshot()->active == window; });
   };
   const auto frontToBack = [&] {
     std::vector<WindowId> ids;
     for (const auto& window : server.windowsOf(getpid())) ids.push_back(window.id);
     return ids;
   };
-  ASSERT_TRUE(activate(one.id) && activate(two.id));
+  server.raise(one.id);
+  server.raise(two.id);
+  ASSERT_TRUE(becomesActive(two.id));
   EXPECT_EQ(server.focusedWindow(getpid()), two.id) << "the active one";
   EXPECT_EQ(frontToBack(), (std::vector<WindowId>{two.id, one.id}));
-  ASSERT_TRUE(activate(one.id) && activate(terminal->id));
+  server.raise(one.id);
+  ASSERT_TRUE(becomesActive(one.id));
+  server.raise(other->id);
+  ASSERT_TRUE(becomesActive(other->id));
   EXPECT_EQ(server.focusedWindow(getpid()), one.id) << "the last active, another process in front";
   EXPECT_EQ(frontToBack(), (std::vector<WindowId>{one.id, two.id}));
-  ASSERT_TRUE(activate(two.id));
-  const auto front = workspace.frontmostApplication();
-  EXPECT_EQ(front ? front->pid : 0, other.pid) << "this process is never the frontmost";
+  EXPECT_EQ(workspace.frontmostApplication().value_or(RunningApp{}).pid, terminal.pid);
+  server.raise(two.id);
+  ASSERT_TRUE(becomesActive(two.id));
+  EXPECT_EQ(workspace.frontmostApplication().value_or(RunningApp{}).pid, terminal.pid)
+      << "this process is never the frontmost";
+  workspace.activate(unnamed->application);
+  EXPECT_TRUE(becomesActive(unnamed->id)) << "a window that names no process";
+  EXPECT_EQ(server.focusedWindow(unnamed->application), unnamed->id);
+  EXPECT_EQ(workspace.frontmostApplication().value_or(RunningApp{}).pid, unnamed->application);
 }
 
-// North-west gravity keeps the top-left corner; xterm trims its size to whole cells.
-bool fits(const Rect& actual, const Rect& target, double slack) {
-  return actual.x == target.x && actual.y + actual.height == target.y + target.height &&
-         actual.width <= target.width && actual.width >= target.width - slack &&
-         actual.height <= target.height && actual.height >= target.height - slack;
-}
+TEST_F(X11WindowServerTest, LayoutsLandInTheWorkAreaAndReadBack) {
+  EXPECT_TRUE(server.isTrusted());
+  Child panel = xterm({"-title", "Varek Strut"});
+  const auto strut = windowOf(desktop, panel.pid);
+  ASSERT_TRUE(strut);
+  // A strut along the top edge, as a panel reserves it, shrinks the work area.
+  run("xprop", {"-id", std::to_string(strut->id), "-f", "_NET_WM_STRUT", "32c", "-set",
+                "_NET_WM_STRUT", "0, 0, 30, 0"});
+  const Rect root = test::rootFrame();
+  const Rect visible{0, 0, root.width, root.height - 30};
+  EXPECT_TRUE(waitFor([&] {
+    const auto screens = server.screens();
+    return screens.size() == 1 && screens.front().visibleFrame == visible;
+  })) << testing::PrintToString(server.screens().front().visibleFrame);
+  EXPECT_EQ(server.screens().front().frame, root);
+  EXPECT_EQ(server.mainScreen()->visibleFrame, visible);
 
-TEST_F(X11WindowServerTest, FrameReadsBackWhatSetFramePlaced) {
-  const OwnWindow own(desktop);
-  Xterm xterm({"-title", "Varek Frame"});
-  const auto terminal = windowOf(desktop, xterm.pid);
-  ASSERT_TRUE(terminal);
-  struct Row {
-    const char* shows;
-    xcb_window_t window;
-    Rect target;
-    double slack;
-  };
-  const Row rows[] = {
-      {"in the bottom-left corner", own.id, {0, 0, 300, 200}, 0},
-      {"in the middle", own.id, {400, 250, 640, 480}, 0},
-      {"in the top-right corner", own.id, {1000, 500, 440, 400}, 0},
-      {"an xterm, to a whole cell", terminal->id, {100, 100, 500, 450}, kCellSlack},
-  };
-  for (const Row& row : rows) {
-    server.setFrame(row.window, row.target);
-    EXPECT_TRUE(eventually([&] { return fits(serverFrame(row.window), row.target, row.slack); }))
-        << row.shows << ": " << testing::PrintToString(serverFrame(row.window));
-    EXPECT_EQ(server.frame(row.window), serverFrame(row.window)) << row.shows;
-  }
-}
-
-TEST_F(X11WindowServerTest, LayoutsLandWhereTheCorePutsThem) {
   const OwnWindow own(desktop);
   const RunningApp self{.pid = getpid(), .name = "Varek", .path = std::nullopt, .regular = true};
   const Rect start{200, 150, 600, 400};
-  const auto screens = server.screens();
-  ASSERT_FALSE(screens.empty());
   for (const Windows::Layout layout : Windows::allLayouts()) {
     server.setFrame(own.id, start);
-    ASSERT_TRUE(eventually([&] { return serverFrame(own.id) == start; }));
-    const Rect expected =
-        Windows::integral(Windows::frame(layout, screens.front().visibleFrame, start));
+    ASSERT_TRUE(waitFor([&] { return outerFrame(own.id) == start; }));
+    const Rect expected = Windows::integral(Windows::frame(layout, visible, start));
     Windows::place(layout, self, server, workspace);
-    EXPECT_TRUE(eventually([&] { return serverFrame(own.id) == expected; }))
-        << Windows::title(layout) << ": " << testing::PrintToString(serverFrame(own.id));
-  }
-}
-
-TEST_F(X11WindowServerTest, ScreensFollowTheWorkArea) {
-  EXPECT_TRUE(server.isTrusted());
-  Xterm panel({"-title", "Varek Strut"});
-  const auto window = windowOf(desktop, panel.pid);
-  ASSERT_TRUE(window);
-  const Rect root = rootFrame();
-  // A strut along the top edge, as a panel reserves it, shrinks the work area.
-  for (const char* strut : {"0, 0, 0, 0", "0, 0, 30, 0"}) {
-    Commands::shellOutput("/usr/bin/xprop",
-                          {"-id", std::to_string(window->id), "-f", "_NET_WM_STRUT", "32c", "-set",
-                           "_NET_WM_STRUT", strut});
-    const double reserved = cardinals(std::string("=") + strut)[2];
-    const Rect visible{0, 0, root.width, root.height - reserved};
-    EXPECT_TRUE(eventually([&] {
-      const auto screens = server.screens();
-      return screens.size() == 1 && screens.front().visibleFrame == visible;
-    })) << strut
-        << ": " << testing::PrintToString(server.screens().front().visibleFrame);
-    EXPECT_EQ(server.screens().front().frame, root) << strut;
-    EXPECT_EQ(server.mainScreen()->visibleFrame, visible) << strut;
+    EXPECT_TRUE(waitFor([&] { return outerFrame(own.id) == expected; }))
+        << Windows::title(layout) << ": " << testing::PrintToString(outerFrame(own.id));
+    EXPECT_EQ(server.frame(own.id), outerFrame(own.id)) << Windows::title(layout);
   }
 }
 
@@ -421,17 +306,17 @@ TEST_F(X11WindowServerTest, PasteArrivesInTheFocusedWindow) {
     const fs::path file = fs::temp_directory_path() / "varek-pasted.txt";
     fs::remove(file);
     const std::string readLine = "IFS= read -r line; printf %s \"$line\" > '" + file.string() + "'";
-    Xterm reader({"-title", "Varek Paste", "-xrm", translation, "-e", "sh", "-c",
-                  QString::fromStdString(readLine)});
+    Child reader = xterm({"-title", "Varek Paste", "-xrm", translation, "-e", "sh", "-c",
+                          QString::fromStdString(readLine)});
     const auto window = windowOf(desktop, reader.pid);
     ASSERT_TRUE(window) << held;
     server.raise(window->id);
-    ASSERT_TRUE(eventually([&] { return serverActiveWindow() == window->id; })) << held;
-    if (*held) Commands::shellOutput("/usr/bin/xdotool", {"keydown", held});
+    ASSERT_TRUE(waitFor([&] { return test::activeWindow() == window->id; })) << held;
+    if (*held) run("xdotool", {"keydown", held});
     server.postPaste();
-    EXPECT_TRUE(eventually([&] { return read(file) == "pasted by Varek"; }))
-        << "held: " << held << ", read: " << read(file);
-    if (*held) Commands::shellOutput("/usr/bin/xdotool", {"keyup", held});
+    EXPECT_TRUE(waitFor([&] { return test::readFile(file) == "pasted by Varek"; }))
+        << "held: " << held << ", read: " << test::readFile(file);
+    if (*held) run("xdotool", {"keyup", held});
   }
 }
 
@@ -459,9 +344,8 @@ TEST(X11AbsentDisplayTest, EverythingIsEmptyAndNothingFails) {
     workspace.beep();
     server.requestTrust();
     server.requestTrust();
-    const std::string logged = read(logFile);
-    EXPECT_NE(logged.find("no X display"), std::string::npos) << display;
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << "logged once: " << logged;
+    EXPECT_EQ(test::logMessages(logFile.string(), "windows: no X display").size(), 1u) << display;
+    EXPECT_EQ(test::logMessages(logFile.string(), "").size(), 1u) << "logged once";
   }
 }
 

@@ -1,0 +1,142 @@
+// More for the tests on the private desktop (see desktop_session.h): fixture files and
+// stand-in tools, X clients of other processes, stand-ins for session services, and what
+// the X server tells any client about windows (through xprop and xwininfo, not our reads).
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "sources/commands.h"
+
+namespace varek::test {
+
+inline std::string readFile(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Writes the file, making its folder first.
+inline void writeFile(const std::filesystem::path& file, const std::string& text) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << text;
+}
+
+// A shell script only its owner may run, as a stand-in for a tool.
+inline void writeScript(const std::filesystem::path& file, const std::string& body) {
+  writeFile(file, "#!/bin/sh\n" + body);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+}
+
+// Runs a program from PATH to its end; what it printed.
+inline std::string run(const std::string& program, const std::vector<std::string>& arguments) {
+  const QString path = QStandardPaths::findExecutable(QString::fromStdString(program));
+  return Commands::shellOutput(path.toStdString(), arguments);
+}
+
+// A program in a process of its own (an X client, say), ended with this object.
+class Child {
+ public:
+  Child(const QString& program, const QStringList& arguments) {
+    process.start(program, arguments);
+    process.waitForStarted();
+    pid = static_cast<int>(process.processId());
+  }
+  ~Child() {
+    process.kill();
+    process.waitForFinished();
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  QProcess process;
+  int pid = 0;
+};
+
+// A stand-in for a service on the session bus. It owns the name on a connection and a
+// thread of its own, so that a blocking call from the test's thread still gets its answer;
+// it answers every call with an empty reply and keeps the calls.
+class BusService : public QDBusVirtualObject {
+ public:
+  BusService(const QString& name, const QString& path)
+      : name_(name), bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)) {
+    moveToThread(&thread_);
+    thread_.start();
+    registered = bus_.registerVirtualObject(path, this) && bus_.registerService(name);
+  }
+  ~BusService() override {
+    QDBusConnection::disconnectFromBus(name_);
+    thread_.quit();
+    thread_.wait();
+  }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    {
+      const std::lock_guard lock(mutex_);
+      calls_.push_back(message);
+    }
+    return connection.send(message.createReply());
+  }
+  QString introspect(const QString&) const override { return {}; }
+  std::vector<QDBusMessage> calls() const {
+    const std::lock_guard lock(mutex_);
+    return calls_;
+  }
+
+  bool registered = false;
+
+ private:
+  QString name_;
+  QThread thread_;
+  QDBusConnection bus_;
+  mutable std::mutex mutex_;
+  std::vector<QDBusMessage> calls_;
+};
+
+namespace detail {
+// The number that xwininfo prints after the label, or -1.
+inline double field(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + label.size(), nullptr);
+}
+}  // namespace detail
+
+inline Rect rootFrame() {
+  const std::string info = run("xwininfo", {"-root"});
+  return {0, 0, detail::field(info, "Width:"), detail::field(info, "Height:")};
+}
+
+// The window's frame with the window manager's decorations, in bottom-left coordinates.
+inline Rect outerFrame(unsigned long window) {
+  const std::string id = std::to_string(window);
+  const std::string info = run("xwininfo", {"-id", id});
+  const std::string extentsLine = run("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
+  std::vector<double> extents;  // left, right, top, bottom
+  std::istringstream in(extentsLine.substr(std::min(extentsLine.find('='), extentsLine.size())));
+  in.ignore();
+  for (std::string value; std::getline(in, value, ',');) extents.push_back(std::stod(value));
+  extents.resize(4);
+  const double width = detail::field(info, "Width:") + extents[0] + extents[1];
+  const double height = detail::field(info, "Height:") + extents[2] + extents[3];
+  const double top = detail::field(info, "Absolute upper-left Y:") - extents[2];
+  return {detail::field(info, "Absolute upper-left X:") - extents[0],
+          rootFrame().height - (top + height), width, height};
+}
+
+inline unsigned long activeWindow() {
+  const std::string line = run("xprop", {"-root", "_NET_ACTIVE_WINDOW"});
+  const std::size_t at = line.find("# ");
+  return at == std::string::npos ? 0 : std::strtoul(line.c_str() + at + 2, nullptr, 16);
+}
+
+}  // namespace varek::test
