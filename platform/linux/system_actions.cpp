@@ -10,6 +10,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -69,7 +71,24 @@ constexpr const char* kFolderType = "inode/directory";
 constexpr int kTrashFolderMode = 0700;
 
 constexpr const char* kShowingDesktop = "_NET_SHOWING_DESKTOP";
+
+// Every Debian system has this name for the terminal the administrator chose; it takes the
+// program to run after -e.
 constexpr const char* kTerminal = "x-terminal-emulator";
+constexpr const char* kGnomeTerminalSchema = "org.gnome.desktop.default-applications.terminal";
+constexpr const char* kKdeGlobals = "kdeglobals";
+constexpr std::string_view kKdeTerminalKey = "TerminalApplication";
+constexpr const char* kKdeDefaultTerminal = "konsole";
+// The user's command is the script's first argument, never part of its text, so it needs
+// no quoting. It runs in a subshell, so that an "exit" in it still leaves its output on
+// screen until the user closes the window.
+constexpr const char* kKeepOpenScript =
+    "(eval \"$1\"); printf '\\n[Eingabetaste drücken zum Schließen]'; read -r _";
+
+// A tool that does not end within this time is taken to hang and stopped.
+constexpr int kToolTimeoutMs = 5000;
+// What a failing tool said, as far as it goes into the log.
+constexpr int kToolMessageLength = 200;
 
 Requirement systemService(const char* name) { return {Kind::systemService, name}; }
 Requirement sessionService(const char* name) { return {Kind::sessionService, name}; }
@@ -386,12 +405,38 @@ std::string emptyTrashFolder() {
   return failure;
 }
 
-// Tools report nothing back, so starting one is all that can be checked.
+// For a tool whose work ends outside it (a screenshot tool, a lock screen) starting it is
+// all that can be checked.
 std::string start(const char* name, const std::vector<std::string>& arguments) {
   const std::string path = findProgram(name);
   if (path.empty()) return std::string(name) + " nicht gefunden";
   Commands::shell(path, arguments);
   return "";
+}
+
+// A tool whose exit status says whether it worked, run to its end (we are on the
+// background queue); empty when it did, else what went wrong in the tool's own words.
+std::string runTool(const char* name, const QStringList& arguments) {
+  const std::string path = findProgram(name);
+  if (path.empty()) return std::string(name) + " nicht gefunden";
+  QProcess process;
+  process.setStandardInputFile(QProcess::nullDevice());
+  process.setStandardOutputFile(QProcess::nullDevice());
+  process.start(QString::fromStdString(path), arguments);
+  if (!process.waitForFinished(kToolTimeoutMs)) {
+    const bool started = process.state() != QProcess::NotRunning;
+    process.kill();
+    process.waitForFinished();
+    return std::string(name) + (started ? ": keine Antwort" : ": startet nicht");
+  }
+  if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) return "";
+  const QString said = QString::fromUtf8(process.readAllStandardError())
+                           .trimmed()
+                           .section(QLatin1Char('\n'), 0, 0)
+                           .left(kToolMessageLength);
+  if (!said.isEmpty()) return std::string(name) + ": " + said.toStdString();
+  if (process.exitStatus() != QProcess::NormalExit) return std::string(name) + ": abgestürzt";
+  return std::string(name) + ": Exit-Status " + std::to_string(process.exitCode());
 }
 
 std::string run(Method method) {
@@ -415,9 +460,9 @@ std::string run(Method method) {
     case Method::colorScheme:
       return toggleColorScheme();
     case Method::wpctlMute:
-      return start("wpctl", {"set-mute", "@DEFAULT_AUDIO_SINK@", "toggle"});
+      return runTool("wpctl", {"set-mute", "@DEFAULT_AUDIO_SINK@", "toggle"});
     case Method::pactlMute:
-      return start("pactl", {"set-sink-mute", "@DEFAULT_SINK@", "toggle"});
+      return runTool("pactl", {"set-sink-mute", "@DEFAULT_SINK@", "toggle"});
     case Method::networkManagerWireless:
       return toggleWireless();
     case Method::showingDesktop:
@@ -462,6 +507,77 @@ std::string run(Method method) {
     }
   }
   return "unbekannter Weg";
+}
+
+bool hasDesktop(std::string_view desktops, std::string_view name) {
+  for (std::size_t start = 0; start <= desktops.size();) {
+    const std::size_t end = std::min(desktops.find(':', start), desktops.size());
+    if (desktops.substr(start, end - start) == name) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The options before the program a terminal is to run, for the terminals we know; each
+// other takes the rest of its command line after -e or the option its settings name.
+std::optional<std::vector<std::string>> runOptions(std::string_view terminal) {
+  struct Known {
+    std::vector<std::string_view> terminals;
+    std::vector<std::string> options;
+  };
+  static const std::vector<Known> kKnown{
+      {{"gnome-terminal", "kgx"}, {"--"}},
+      {{"xfce4-terminal", "mate-terminal", "terminator"}, {"-x"}},
+      {{"wezterm"}, {"start", "--"}},
+      {{"kitty", "foot"}, {}},
+      {{kTerminal, "xterm", "uxterm", "konsole", "alacritty", "urxvt", "rxvt", "st"}, {"-e"}},
+  };
+  for (const Known& known : kKnown) {
+    if (std::find(known.terminals.begin(), known.terminals.end(), terminal) !=
+        known.terminals.end()) {
+      return known.options;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> commandLineWords(const std::string& commandLine) {
+  int count = 0;
+  char** words = nullptr;
+  if (!g_shell_parse_argv(commandLine.c_str(), &count, &words, nullptr)) return {};
+  std::vector<std::string> result(words, words + count);
+  g_strfreev(words);
+  return result;
+}
+
+// KDE writes [General] TerminalApplication only when the user picks a terminal other than
+// its default; a key may carry KConfig's flags, as in "TerminalApplication[$e]".
+std::optional<std::string> kdeTerminal() {
+  std::vector<std::filesystem::path> files{std::filesystem::path(g_get_user_config_dir()) /
+                                           kKdeGlobals};
+  for (const char* const* folder = g_get_system_config_dirs(); *folder != nullptr; ++folder) {
+    files.push_back(std::filesystem::path(*folder) / kKdeGlobals);
+  }
+  for (const std::filesystem::path& file : files) {
+    std::ifstream in(file);
+    bool general = false;
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with('[')) {
+        general = line.starts_with("[General]");
+        continue;
+      }
+      const std::size_t equals = line.find('=');
+      if (!general || equals == std::string::npos) continue;
+      std::string_view key = std::string_view(line).substr(0, equals);
+      key = key.substr(0, key.find_last_not_of(' ') + 1);
+      if (key == kKdeTerminalKey || (key.starts_with(kKdeTerminalKey) &&
+                                     key.substr(kKdeTerminalKey.size()).starts_with("[$"))) {
+        const std::size_t value = line.find_first_not_of(' ', equals + 1);
+        return value == std::string::npos ? std::string() : line.substr(value);
+      }
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -551,18 +667,90 @@ std::vector<Method> LinuxSystemActions::methods(SystemAction action, const Prese
   return usable;
 }
 
+LinuxSystemActions::TerminalSettings LinuxSystemActions::terminalSettings() {
+  TerminalSettings settings;
+  if (const char* desktops = std::getenv("XDG_CURRENT_DESKTOP")) settings.desktops = desktops;
+  // GSettings aborts on a schema that is not installed, so it is looked up first.
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  GSettingsSchema* schema =
+      source ? g_settings_schema_source_lookup(source, kGnomeTerminalSchema, TRUE) : nullptr;
+  if (schema != nullptr && g_settings_schema_has_key(schema, "exec")) {
+    GSettings* gnome = g_settings_new_full(schema, nullptr, nullptr);
+    char* exec = g_settings_get_string(gnome, "exec");
+    settings.gnome = exec;
+    g_free(exec);
+    if (g_settings_schema_has_key(schema, "exec-arg")) {
+      char* option = g_settings_get_string(gnome, "exec-arg");
+      settings.gnomeOption = option;
+      g_free(option);
+    }
+    if (GVariant* chosen = g_settings_get_user_value(gnome, "exec")) {
+      settings.gnomeChosen = true;
+      g_variant_unref(chosen);
+    }
+    g_object_unref(gnome);
+  }
+  if (schema != nullptr) g_settings_schema_unref(schema);
+  settings.kde = kdeTerminal();
+  return settings;
+}
+
+std::vector<std::string> LinuxSystemActions::terminalCommand(const TerminalSettings& settings,
+                                                             const Locate& locate,
+                                                             const std::string& command) {
+  struct Candidate {
+    std::string commandLine;
+    std::string option;  // what its settings say it runs a program with
+  };
+  const bool onKde = hasDesktop(settings.desktops, "KDE");
+  std::vector<Candidate> candidates;
+  // GNOME's schema is installed on many desktops that are not GNOME, with gnome-terminal
+  // as its default: that default speaks only for GNOME itself.
+  const auto gnome = [&] {
+    if (settings.gnome && (settings.gnomeChosen || hasDesktop(settings.desktops, "GNOME"))) {
+      candidates.push_back({*settings.gnome, settings.gnomeOption});
+    }
+  };
+  const auto kde = [&] {
+    if (settings.kde) {
+      candidates.push_back({*settings.kde, ""});
+    } else if (onKde) {
+      candidates.push_back({kKdeDefaultTerminal, ""});
+    }
+  };
+  if (onKde) {
+    kde();
+    gnome();
+  } else {
+    gnome();
+    kde();
+  }
+  candidates.push_back({kTerminal, ""});
+
+  for (const Candidate& candidate : candidates) {
+    const std::vector<std::string> words = commandLineWords(candidate.commandLine);
+    const std::string path = words.empty() ? std::string() : locate(words.front());
+    if (path.empty()) continue;
+    std::vector<std::string> arguments{path};
+    arguments.insert(arguments.end(), words.begin() + 1, words.end());
+    const std::string name = std::filesystem::path(words.front()).filename().string();
+    const std::vector<std::string> options = runOptions(name).value_or(
+        std::vector<std::string>{candidate.option.empty() ? "-e" : candidate.option});
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"/bin/sh", "-c", kKeepOpenScript, "sh", command});
+    return arguments;
+  }
+  return {};
+}
+
 // Lives on the main thread only; jobs hold it shared, so a late report outlives us safely.
 struct LinuxSystemActions::Reports {
   const Log& log;
   std::function<void()> beep;
-  std::set<std::string> missingLogged;
+  std::set<std::string> logged;
 
-  void skipped(const std::string& line) {
-    if (missingLogged.insert(line).second) log.write(line);
-    if (beep) beep();
-  }
-  void failed(const std::string& line) {
-    log.write(line);
+  void report(const std::string& line) {
+    if (logged.insert(line).second) log.write(line);
     if (beep) beep();
   }
 };
@@ -587,27 +775,27 @@ void LinuxSystemActions::perform(SystemAction action) {
         }
       }
       scheduler.post(
-          [reports, line = missingLine(title(action), missing)] { reports->skipped(line); });
+          [reports, line = missingLine(title(action), missing)] { reports->report(line); });
       return;
     }
-    std::string failure;
-    for (Method method : usable) {
-      failure = run(method);
+    std::string line = "»" + title(action) + "« fehlgeschlagen: ";
+    for (std::size_t index = 0; index < usable.size(); ++index) {
+      const std::string failure = run(usable[index]);
       if (failure.empty()) return;
+      line += (index == 0 ? "" : "; ") + failure;
     }
-    scheduler.post([reports, line = "»" + title(action) + "« fehlgeschlagen: " + failure] {
-      reports->failed(line);
-    });
+    scheduler.post([reports, line] { reports->report(line); });
   });
 }
 
 void LinuxSystemActions::runInTerminal(const std::string& command) {
-  const std::string terminal = findProgram(kTerminal);
-  if (terminal.empty()) {
-    reports_->skipped(missingLine("Im Terminal ausführen", {program(kTerminal)}));
+  const std::vector<std::string> arguments =
+      terminalCommand(terminalSettings(), findProgram, command);
+  if (arguments.empty()) {
+    reports_->report(missingLine("Im Terminal ausführen", {program(kTerminal)}));
     return;
   }
-  Commands::shell(terminal, {"-e", "sh", "-c", command});
+  Commands::shell(arguments.front(), {arguments.begin() + 1, arguments.end()});
 }
 
 }  // namespace varek

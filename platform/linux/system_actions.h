@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,14 +75,34 @@ class LinuxSystemActions : public SystemActions {
   // The methods able to carry out the action with what is present, best first.
   static std::vector<Method> methods(SystemAction action, const Present& present);
 
+  // What the desktop's settings say about the user's terminal.
+  struct TerminalSettings {
+    std::string desktops;              // XDG_CURRENT_DESKTOP, e.g. "ubuntu:GNOME"
+    std::optional<std::string> gnome;  // GNOME's default terminal, a command line ("exec")
+    std::string gnomeOption;           // the option it runs a program with ("exec-arg")
+    bool gnomeChosen = false;          // the user set it; else it is the schema's default
+    std::optional<std::string> kde;    // [General] TerminalApplication of kdeglobals
+  };
+  static TerminalSettings terminalSettings();
+  // The full path of a program on PATH, or "" without one.
+  using Locate = std::function<std::string(const std::string&)>;
+  // The program and arguments that run the shell command in the desktop's own terminal
+  // (the current desktop's setting, then the other desktop's if the user made it, then
+  // x-terminal-emulator) and keep the window open after the command until the user presses
+  // Return; empty when no terminal is installed. The command stays one argument.
+  static std::vector<std::string> terminalCommand(const TerminalSettings& settings,
+                                                  const Locate& locate, const std::string& command);
+
   // Used from the main thread. The work runs on a serial background queue of the
   // scheduler, so the main thread never waits for a service; the log line and the beep of
-  // a skipped or failed action come back to the main queue. Each missing service or tool
-  // is logged once for the life of this object, a failure every time.
+  // a skipped or failed action come back to the main queue. Each missing service or tool,
+  // and each distinct failure, is logged once for the life of this object; the beep
+  // sounds every time.
   LinuxSystemActions(Scheduler& scheduler, const Log& log, std::function<void()> beep);
 
+  // Tries the usable methods in order until one succeeds; a failed one hands on to the
+  // next, and when all fail, one line names what each said.
   void perform(SystemAction action) override;
-  // Starts x-terminal-emulator -e sh -c COMMAND, the command as one argument.
   void runInTerminal(const std::string& command) override;
 
  private:
