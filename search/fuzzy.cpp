@@ -60,6 +60,26 @@ std::string withoutWhitespace(std::string_view folded) {
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
 
+std::size_t utf8Length(char32_t scalar) {
+  return scalar < 0x80 ? 1 : scalar < 0x800 ? 2 : scalar < 0x10000 ? 3 : 4;
+}
+
+// Whether a character begins at each index of full, and at its end; empty when every
+// character is one scalar, so that every index is a boundary.
+std::vector<bool> characterStarts(const std::string& folded, const std::vector<char32_t>& full) {
+  // In ASCII text only a carriage return before a line feed is not a character by itself.
+  if (folded.size() == full.size() && folded.find("\r\n") == std::string::npos) return {};
+  const auto boundaries = unicode::characterBoundaries(folded);
+  if (boundaries.size() == full.size() + 1) return {};
+  std::vector<bool> starts(full.size() + 1, false);
+  std::size_t index = 0, offset = 0;
+  for (std::size_t boundary : boundaries) {
+    for (; offset < boundary && index < full.size(); ++index) offset += utf8Length(full[index]);
+    starts[index] = true;
+  }
+  return starts;
+}
+
 // Characters (not bytes, not scalars) of compact that lie before byte offset.
 int charactersBefore(const Target& target, std::size_t offset) {
   if (target.compactBoundaries.empty()) return static_cast<int>(offset);
@@ -115,6 +135,12 @@ Target::Target(std::string_view name) {
   compactCount = static_cast<int>(unicode::scalars(compact).size());
   const auto boundaries = unicode::characterBoundaries(compact);
   if (boundaries.size() != compact.size() + 1) compactBoundaries = boundaries;
+  fullBoundaries = characterStarts(folded, full);
+}
+
+bool Target::isCompactBoundary(std::size_t offset) const {
+  return compactBoundaries.empty() ||
+         std::binary_search(compactBoundaries.begin(), compactBoundaries.end(), offset);
 }
 
 Query::Query(std::string_view text) : compact(withoutWhitespace(fold(text))) {
@@ -128,19 +154,26 @@ std::optional<double> score(const Query& query, const Target& target) {
   if (n == 0) return 0.0;
   if (m < n) return std::nullopt;
   if (target.compact == query.compact) return kExact;
-  if (startsWith(target.compact, query.compact)) return kPrefix - (target.compactCount - n);
+  if (startsWith(target.compact, query.compact) && target.isCompactBoundary(query.compact.size())) {
+    return kPrefix - (target.compactCount - n);
+  }
   if (n >= 2 && startsWith(target.initials, query.compact)) {
     return kInitials - (static_cast<int>(target.wordStarts.size()) - n);
   }
   for (int start : target.wordStarts) {
     if (start < 1) continue;
     if (start > m - n) break;
-    if (std::equal(query.scalars.begin(), query.scalars.end(), target.full.begin() + start)) {
+    if (std::equal(query.scalars.begin(), query.scalars.end(), target.full.begin() + start) &&
+        target.isFullBoundary(start) && target.isFullBoundary(start + n)) {
       return kWordStart - start;
     }
   }
-  if (auto found = target.compact.find(query.compact); found != std::string::npos) {
-    return kSubstring - charactersBefore(target, found);
+  const std::size_t length = query.compact.size();
+  for (auto found = target.compact.find(query.compact); found != std::string::npos;
+       found = target.compact.find(query.compact, found + 1)) {
+    if (target.isCompactBoundary(found) && target.isCompactBoundary(found + length)) {
+      return kSubstring - charactersBefore(target, found);
+    }
   }
   return subsequence(query, target);
 }

@@ -33,8 +33,17 @@ struct Target {
   // Byte offsets of the characters of compact, kept only when some character is not a
   // single byte; the substring rule counts characters before a match with it.
   std::vector<std::size_t> compactBoundaries;
+  // Whether a character of the name begins at each index of full (and its end), kept only
+  // when some character spans several scalars.
+  std::vector<bool> fullBoundaries;
 
   bool isWordStart(std::size_t index) const { return wordStartSet[index]; }
+  // A prefix or substring counts only from and up to such boundaries: "か" must not match
+  // the first half of "か" + U+3099 (が), nor "क" the first scalar of "कि".
+  bool isCompactBoundary(std::size_t offset) const;
+  bool isFullBoundary(std::size_t index) const {
+    return fullBoundaries.empty() || fullBoundaries[index];
+  }
 };
 
 struct Query {

@@ -6,6 +6,9 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 namespace varek::unicode {
@@ -24,6 +27,11 @@ icu::BreakIterator* characterIterator() {
   }();
   return iterator.get();
 }
+
+// A scalar takes at most four bytes in UTF-8: a lead byte and three continuation bytes.
+constexpr int kLongestContinuation = 3;
+
+bool isContinuationByte(char byte) { return (static_cast<uint8_t>(byte) & 0xC0) == 0x80; }
 
 bool isAscii(std::string_view text) {
   for (unsigned char byte : text) {
@@ -91,6 +99,35 @@ std::string lowercase(std::string_view text) {
 
 bool isWhitespace(char32_t scalar) { return u_isUWhiteSpace(static_cast<UChar32>(scalar)); }
 
+bool isBlank(char32_t scalar) {
+  return scalar == U'\t' ||
+         (scalar <= 0x10FFFF && u_charType(static_cast<UChar32>(scalar)) == U_SPACE_SEPARATOR);
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  // ICU walks UTF-8 with 32-bit offsets; no one types a query that long.
+  if (text.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) return text;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  int32_t start = 0;
+  while (start < length) {
+    int32_t next = start;
+    UChar32 scalar;
+    U8_NEXT(bytes, next, length, scalar);
+    if (scalar < 0 || !isBlank(static_cast<char32_t>(scalar))) break;
+    start = next;
+  }
+  int32_t end = length;
+  while (end > start) {
+    int32_t previous = end;
+    UChar32 scalar;
+    U8_PREV(bytes, start, previous, scalar);
+    if (scalar < 0 || !isBlank(static_cast<char32_t>(scalar))) break;
+    end = previous;
+  }
+  return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
+
 std::vector<std::size_t> characterBoundaries(std::string_view text) {
   std::vector<std::size_t> boundaries;
   // Printable ASCII is one character a byte; only CR LF joins two bytes into one.
@@ -116,6 +153,26 @@ std::vector<std::size_t> characterBoundaries(std::string_view text) {
   utext_close(utext);
   if (boundaries.empty() || boundaries.back() != text.size()) boundaries.push_back(text.size());
   return boundaries;
+}
+
+std::string_view leadingCharacters(std::string_view text, std::size_t maxCharacters) {
+  // Every character takes at least one byte.
+  if (text.size() <= maxCharacters) return text;
+  // Only the part that can be kept is broken into characters, so a name of megabytes costs
+  // no more than a short one. The window starts no scalar in its middle.
+  std::size_t window = std::min(text.size(), maxCharacters * kMostBytesPerCharacter);
+  for (int step = 0; step < kLongestContinuation && window > 0 && window < text.size() &&
+                     isContinuationByte(text[window]);
+       ++step) {
+    --window;
+  }
+  const auto boundaries = characterBoundaries(text.substr(0, window));
+  const std::size_t characters = boundaries.size() - 1;
+  if (characters > maxCharacters) return text.substr(0, boundaries[maxCharacters]);
+  if (window == text.size()) return text;
+  // The window's end may fall inside its last character, which then goes; unless it is the
+  // only one, too long to keep whole.
+  return text.substr(0, characters > 1 ? boundaries[characters - 1] : window);
 }
 
 }  // namespace varek::unicode

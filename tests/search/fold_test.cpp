@@ -7,77 +7,63 @@
 namespace varek {
 namespace {
 
-struct FoldRow {
-  const char* name;
-  std::string input;
-  std::string folded;
-};
-
 // Case, accents and width fold away; letters without a decomposition and the marks of
 // scripts beyond Cyrillic stay, and nothing is composed or decomposed along the way.
+// Invalid UTF-8 becomes U+FFFD, so the result is always valid.
 TEST(Fold, FoldsCaseDiacriticsAndWidthLikeThePlatform) {
-  const FoldRow rows[] = {
-      {"ascii is lower-cased", "Safari 2", "safari 2"},
-      {"acute accent is dropped", "Café", "cafe"},
-      {"sharp s folds to ss", "Straße", "strasse"},
-      {"capital sharp s folds to ss", "GROẞ", "gross"},
-      {"o with stroke has no decomposition", "ØRE", "øre"},
-      {"l with stroke stays, acute on z goes", "Łódź", "łodz"},
-      {"stacked Vietnamese marks go", "Việt", "viet"},
-      {"Greek tonos goes", "Άλφα", "αλφα"},
-      {"short i keeps its base", "Й", "и"},
-      {"fullwidth letters and digits", "ＡＢＣ１２", "abc12"},
-      {"halfwidth katakana widen", "ｱｲ", "アイ"},
-      {"fullwidth yen sign", "￥", "¥"},
-      {"ideographic space is not width-folded", "a\u3000b", "a\u3000b"},
-      {"ligature unfolds", "ﬁle", "file"},
-      {"dotted capital I", "İstanbul", "istanbul"},
-      {"ohm sign", "Ω", "ω"},
-      {"angstrom sign", "Å", "a"},
-      {"combining acute after Latin base goes", "Cafe\u0301", "cafe"},
-      {"precomposed kana keeps its voicing", "が", "が"},
-      {"decomposed kana stays two scalars", "か\u3099", "か\u3099"},
-      {"Hangul syllable stays one scalar", "한글", "한글"},
-      {"conjoining jamo are not composed", "\u1100\u1161", "\u1100\u1161"},
-      {"Arabic madda stays", "\u0622", "\u0622"},
-      {"empty", "", ""},
+  // clang-format off
+  const std::pair<std::string, std::string> rows[] = {
+      // full case folding: ß, ẞ, ligatures, İ, the ohm and angstrom signs
+      {"Safari 2", "safari 2"}, {"Straße", "strasse"}, {"GROẞ", "gross"}, {"ﬁle", "file"},
+      {"İstanbul", "istanbul"}, {"Ω", "ω"}, {"Å", "a"},
+      // marks on Latin, Greek and Cyrillic go; letters without a decomposition stay
+      {"Café", "cafe"}, {"Cafe\u0301", "cafe"}, {"ØRE", "øre"}, {"Łódź", "łodz"},
+      {"Việt", "viet"}, {"Άλφα", "αλφα"}, {"Й", "и"},
+      // width: only the halfwidth and fullwidth forms, so not U+3000
+      {"ＡＢＣ１２", "abc12"}, {"ｱｲ", "アイ"}, {"￥", "¥"}, {"a\u3000b", "a\u3000b"},
+      // other scripts keep their marks, precomposed or not; jamo are not composed
+      {"が", "が"}, {"か\u3099", "か\u3099"}, {"한글", "한글"}, {"\u1100\u1161", "\u1100\u1161"},
+      {"\u0622", "\u0622"}, {"", ""},
+      {"a\x80z", "a\uFFFDz"}, {"Caf\xC3", "caf\uFFFD"}, {"\xC0\xAFx", "\uFFFD\uFFFDx"},
+      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(fold(row.input), row.folded) << row.name;
+  // clang-format on
+  for (const auto& [input, expected] : rows) {
+    const std::string folded = fold(input);
+    EXPECT_EQ(folded, expected) << input;
+    EXPECT_EQ(unicode::utf8(unicode::scalars(folded)), folded) << input;
   }
 }
 
-TEST(Fold, ReplacesInvalidUtf8AndAlwaysYieldsValidUtf8) {
-  const FoldRow rows[] = {
-      {"lone continuation byte", "a\x80z", "a\uFFFDz"},
-      {"truncated sequence at the end", "Caf\xC3", "caf\uFFFD"},
-      {"overlong encoding of slash", "\xC0\xAFx", "\uFFFD\uFFFDx"},
-      {"surrogate encoded in UTF-8", "\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},
-  };
-  for (const auto& row : rows) {
-    const std::string folded = fold(row.input);
-    EXPECT_EQ(folded, row.folded) << row.name;
-    EXPECT_EQ(unicode::utf8(unicode::scalars(folded)), folded) << row.name;
-  }
+// Tab and every space separator are blanks; line breaks, U+200B and invalid bytes are not.
+TEST(Unicode, TrimsBlanksButNotLineBreaks) {
+  // clang-format off
+  const std::pair<std::string, std::string> rows[] = {
+      {" \tab\t ", "ab"}, {"\u3000", ""}, {"\u00A0a b\u2009\u202F", "a b"},
+      {"\na\r\n", "\na\r\n"}, {"\u200Ba", "\u200Ba"}, {"\xA0 a", "\xA0 a"}};
+  // clang-format on
+  for (const auto& [text, trimmed] : rows) EXPECT_EQ(unicode::trimBlanks(text), trimmed) << text;
 }
 
-TEST(Unicode, CountsCharactersNotScalars) {
-  struct Row {
-    const char* name;
-    std::string text;
-    std::size_t characters;
-  } rows[] = {
-      {"ascii", "abc", 3},
-      {"carriage return and line feed are one", "a\r\nb", 3},
-      {"decomposed accent joins its base", "e\u0301x", 2},
-      {"flag of two regional indicators", "🇩🇪x", 2},
-      {"Hangul jamo join", "\u1100\u1161", 1},
-      {"empty", "", 0},
+// A name is cut to a bounded length (here a few characters, and 32 bytes for each) without
+// splitting a user-perceived character or a scalar.
+TEST(Unicode, LeadingCharactersCutBetweenCharacters) {
+  const std::string accent = "e\u0301";  // two scalars, one character
+  std::string marks = "e";               // 1 + 2 × 100 bytes, one character
+  for (int mark = 0; mark < 100; ++mark) marks += "\u0301";
+  const std::tuple<const char*, std::string, std::size_t, std::string> rows[] = {
+      {"a short text stays whole", "abc", 4, "abc"},
+      {"ascii is cut", "abcdef", 4, "abcd"},
+      {"two-byte letters stay whole", "ääää", 2, "ää"},
+      {"a mark stays with its base", accent + accent + accent, 2, accent + accent},
+      {"carriage return and line feed are one", "a\r\nb", 2, "a\r\n"},
+      {"a flag is one", "🇩🇪🇩🇪x", 1, "🇩🇪"},
+      {"conjoining jamo are one", "\u1100\u1161\u1100\u1161", 1, "\u1100\u1161"},
+      {"a character beyond the byte bound goes whole", "a" + marks, 2, "a"},
+      {"one character beyond it is cut between scalars", marks, 2, marks.substr(0, 63)},
   };
-  for (const auto& row : rows) {
-    const auto boundaries = unicode::characterBoundaries(row.text);
-    EXPECT_EQ(boundaries.size(), row.characters + 1) << row.name;
-    EXPECT_EQ(boundaries.back(), row.text.size()) << row.name;
+  for (const auto& [name, text, limit, kept] : rows) {
+    EXPECT_EQ(unicode::leadingCharacters(text, limit), kept) << name;
   }
 }
 
