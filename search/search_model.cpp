@@ -11,14 +11,6 @@ namespace {
 constexpr FileSearch::Options kFilesInAll{.limit = 5, .openedOnly = true};
 constexpr FileSearch::Options kFilesMode{.limit = 30, .openedOnly = false};
 
-// Blanks and tabs, not line breaks: a pasted line feed stays part of the query.
-std::string_view trimBlanks(std::string_view text) {
-  auto isBlank = [](char byte) { return byte == ' ' || byte == '\t'; };
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 std::string_view title(SearchModel::Mode mode) {
@@ -114,7 +106,7 @@ void SearchModel::search() {
   for (const RunningApp& app : platform_.workspace.runningApplications()) {
     if (app.path) runningPaths_.insert(*app.path);
   }
-  const std::string_view term = trimBlanks(query_);
+  const std::string_view term = unicode::trimBlanks(query_);
 
   std::vector<Item> rows;
   switch (mode_) {

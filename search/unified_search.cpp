@@ -5,6 +5,7 @@
 #include <unicode/regex.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "search/search_model.h"
@@ -103,12 +104,16 @@ bool looksLikeAddress(std::string_view term) {
   return U_SUCCESS(status) && matcher->matches(status) && U_SUCCESS(status);
 }
 
-std::string trimWhitespace(std::string_view text) {
-  const std::u32string scalars = unicode::scalars(text);
-  std::size_t begin = 0, end = scalars.size();
-  while (begin < end && unicode::isWhitespace(scalars[begin])) ++begin;
-  while (end > begin && unicode::isWhitespace(scalars[end - 1])) --end;
-  return unicode::utf8(std::u32string_view(scalars).substr(begin, end - begin));
+// Only a typed scheme counts, not a host that merely begins with the letters
+// (httpbin.org, http.cat). The pattern matched without regard to case, so this does too.
+bool hasWebScheme(std::string_view term) {
+  auto startsWith = [term](std::string_view scheme) {
+    return term.size() >= scheme.size() &&
+           std::equal(scheme.begin(), scheme.end(), term.begin(), [](char lower, char typed) {
+             return lower == std::tolower(static_cast<unsigned char>(typed));
+           });
+  };
+  return startsWith("http://") || startsWith("https://");
 }
 
 std::string firstCharacters(std::string_view text, std::size_t count) {
@@ -234,7 +239,7 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
   Workspace& workspace = platform_.workspace;
 
   if (lower.starts_with('>')) {
-    const std::string command = trimWhitespace(term.substr(1));
+    const std::string command = std::string(unicode::trimBlanks(term.substr(1)));
     if (command.empty()) return {};
     SystemActions& actions = platform_.systemActions;
     return {{.id = "shell",
@@ -253,7 +258,7 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
   std::vector<Item> rows;
   if (const auto space = term.find(' '); space != std::string_view::npos) {
     const std::string word = unicode::lowercase(term.substr(0, space));
-    const std::string rest = trimWhitespace(term.substr(space + 1));
+    const std::string rest = std::string(unicode::trimBlanks(term.substr(space + 1)));
     if (!rest.empty()) {
       const auto engine =
           std::find_if(Commands::engines().begin(), Commands::engines().end(),
@@ -335,7 +340,7 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
 
   if (term.find(' ') == std::string_view::npos && looksLikeAddress(term)) {
     const std::string typed =
-        term.starts_with("http") ? std::string(term) : "https://" + std::string(term);
+        hasWebScheme(term) ? std::string(term) : "https://" + std::string(term);
     if (auto address = validAddress(typed)) {
       rows.push_back({.id = "url",
                       .title = *address,
