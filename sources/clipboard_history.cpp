@@ -193,20 +193,21 @@ void ClipboardHistory::poll() {
   // Whatever follows, this change has been looked at and is not looked at again.
   lastChange_ = count;
 
-  for (const auto& type : pasteboard_.types()) {
-    if (skipTypes().count(type) > 0) return;
-  }
+  // Markers and content come from one and the same copy, or nothing is recorded: read
+  // apart, a secret copied in between would pass under the markers of the copy before.
+  const auto skipped = [](std::string_view type) { return skipTypes().count(type) > 0; };
+  std::optional<Pasteboard::Snapshot> content = pasteboard_.snapshot(skipped);
+  if (!content || std::any_of(content->types.begin(), content->types.end(), skipped)) return;
   std::string candidate;
-  const std::vector<std::string> files = pasteboard_.filePaths();
+  const std::vector<std::string>& files = content->filePaths;
   if (!files.empty()) {
     for (std::size_t index = 0; index < files.size(); ++index) {
       if (index > 0) candidate += '\n';
       candidate += files[index];
     }
   } else {
-    std::optional<std::string> text = pasteboard_.text();
-    if (!text) return;
-    candidate = std::move(*text);
+    if (!content->text) return;
+    candidate = std::move(*content->text);
   }
   if (!hasContent(candidate) || hasMoreCharactersThan(candidate, kMaxCharacters)) return;
 

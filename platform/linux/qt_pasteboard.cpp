@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "platform/linux/x11_clipboard.h"
+
 namespace varek {
 namespace {
 
@@ -23,16 +25,6 @@ const QMimeData* currentContent() {
   return clipboard == nullptr ? nullptr : clipboard->mimeData(kMode);
 }
 
-// X11 selection plumbing that Qt lists beside the real formats: TARGETS, MULTIPLE,
-// TIMESTAMP, SAVE_TARGETS and the legacy text targets. They name no MIME type (no "/")
-// and are spelled in capitals, whereas a marker such as "x-kde-passwordManagerHint" is not.
-bool isSelectionTarget(const QString& format) {
-  if (format.isEmpty() || format.contains(QLatin1Char('/'))) return false;
-  return std::all_of(format.begin(), format.end(), [](QChar character) {
-    return character.isUpper() || character.isDigit() || character == QLatin1Char('_');
-  });
-}
-
 bool offersPlainText(const QMimeData& content) {
   const QStringList formats = content.formats();
   return std::any_of(formats.begin(), formats.end(), [](const QString& format) {
@@ -46,14 +38,22 @@ QtPasteboard::QtPasteboard() {
   QClipboard* clipboard = systemClipboard();
   if (clipboard == nullptr) return;
   QObject::connect(clipboard, &QClipboard::dataChanged, &connections_, [this] { ++changeCount_; });
+  if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+    auto reader = std::make_unique<X11Clipboard>(x11->connection());
+    if (reader->connected()) x11_ = std::move(reader);
+  }
 }
+
+QtPasteboard::~QtPasteboard() = default;
 
 std::vector<std::string> QtPasteboard::types() const {
   std::vector<std::string> types;
   const QMimeData* content = currentContent();
   if (content == nullptr) return types;
   for (const QString& format : content->formats()) {
-    if (!isSelectionTarget(format)) types.push_back(format.toStdString());
+    // Qt lists the X11 plumbing (TARGETS, TIMESTAMP, …) beside the real formats.
+    if (!X11Clipboard::isSelectionTarget(format.toStdString()))
+      types.push_back(format.toStdString());
   }
   return types;
 }
@@ -73,6 +73,13 @@ std::optional<std::string> QtPasteboard::text() const {
   // Qt turns a bare uri-list into text as well; that content is files, not text.
   if (content == nullptr || !offersPlainText(*content)) return std::nullopt;
   return content->text().toStdString();
+}
+
+std::optional<Pasteboard::Snapshot> QtPasteboard::snapshot(const Withholds& withholds) const {
+  // This process's own copy is served from memory, with no request that could cross a
+  // change; so is every copy where Qt's clipboard is not X11's.
+  const auto readHere = [&] { return Pasteboard::snapshot(withholds); };
+  return x11_ ? x11_->snapshot(withholds, readHere) : readHere();
 }
 
 void QtPasteboard::setText(const std::string& text) {
