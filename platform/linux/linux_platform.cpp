@@ -68,7 +68,7 @@ LinuxPlatform::LinuxPlatform(Options options) {
   workspace_ = std::move(workspace);
   windowServer_ = std::make_unique<X11WindowServer>(*desktop_, log_.get());
   fileIndex_ = std::make_unique<TrackerFileIndex>(
-      TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
+      *scheduler_, TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
   auto dictionary = std::make_unique<DictdDictionary>();
   if (options.preload) {
     // A large dictionary's index takes a tenth of a second to load: not on a keystroke.

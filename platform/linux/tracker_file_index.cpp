@@ -2,27 +2,34 @@
 
 // GLib's headers name struct members "signals", which Qt defines as a keyword macro: they
 // must be read before any Qt header.
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <libtracker-sparql/tracker-sparql.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <stop_token>
 #include <thread>
 #include <utility>
 
 #include "app/log.h"
+#include "platform/scheduler.h"
 #include "search/fold.h"
 #include "search/unicode.h"
 #include "sources/file_search.h"
@@ -37,6 +44,10 @@ constexpr double kUnixTimeOf2001 = 978307200;
 // Copying a folder raises a burst of index events; one delivery per burst is enough, and
 // this is short enough that the list still seems to follow the disk at once.
 constexpr std::chrono::milliseconds kSettle{50};
+// The recent files are read one at a time, off the main thread, and piece by piece, so that
+// reading them costs little memory however much of them is read.
+constexpr const char* kRecentFilesQueue = "recent-files";
+constexpr std::size_t kReadPiece = 64 * 1024;
 
 // Matches the name as the user sees it, ignoring case and accents on both sides. The folder
 // type sits on the content the file is interpreted as, not on the file itself. Other indexed
@@ -204,6 +215,212 @@ class HomeWalk {
   std::jthread worker_;
 };
 
+// Which version of a file is on disk: writers replace it by renaming a new one over it.
+struct Signature {
+  ino_t inode = 0;
+  off_t size = -1;
+  std::int64_t modifiedNanoseconds = -1;
+  bool operator==(const Signature&) const = default;
+};
+
+Signature signatureOf(const struct stat& info) {
+  return {info.st_ino, info.st_size,
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+// A missing file has the empty signature.
+Signature signatureOf(const std::string& file) {
+  struct stat info {};
+  return ::stat(file.c_str(), &info) == 0 ? signatureOf(info) : Signature{};
+}
+
+struct RecentFile {
+  std::string path;
+  std::string foldedName;
+  double lastUse = 0;  // Unix time
+};
+
+// What one read of the recent files found.
+struct RecentFilesRead {
+  Signature signature;  // of the file that was read
+  std::vector<RecentFile> files;
+  off_t size = 0;
+  bool cut = false;  // only its end was read
+};
+
+// The bookmarks of an xbel text, reduced while they are parsed to the most recently used
+// local files below a folder, so that a history of any length costs only what is kept.
+class BookmarkReader {
+ public:
+  BookmarkReader(std::string home, std::size_t kept)
+      : home_(std::move(home)),
+        kept_(kept),
+        context_(g_markup_parse_context_new(&kParser, GMarkupParseFlags{}, this, nullptr)) {}
+  ~BookmarkReader() { g_markup_parse_context_free(context_); }
+  BookmarkReader(const BookmarkReader&) = delete;
+  BookmarkReader& operator=(const BookmarkReader&) = delete;
+
+  // Parses the next piece of the text; false once the text is not well-formed.
+  bool feed(std::string_view text) {
+    return text.empty() || g_markup_parse_context_parse(context_, text.data(),
+                                                        static_cast<gssize>(text.size()), nullptr);
+  }
+  // Whether the text ended where it may.
+  bool finish() { return g_markup_parse_context_end_parse(context_, nullptr); }
+
+  // Newest last use first; a file bookmarked twice counts once, with its newer use.
+  std::vector<RecentFile> files() {
+    keepNewest();
+    std::sort(found_.begin(), found_.end(), newer);
+    std::vector<RecentFile> files;
+    std::set<std::string_view> seen;
+    for (const Found& found : found_) {
+      if (!seen.insert(found.path).second) continue;
+      files.push_back({found.path, fold(lastComponent(found.path)), found.lastUse});
+    }
+    return files;
+  }
+
+ private:
+  struct Found {
+    std::string path;
+    double lastUse = 0;
+    std::size_t order = 0;  // in the file, which breaks ties of equal times
+  };
+
+  static bool newer(const Found& left, const Found& right) {
+    return left.lastUse != right.lastUse ? left.lastUse > right.lastUse : left.order < right.order;
+  }
+
+  static double unixTime(const char* iso8601) {
+    GDateTime* time = g_date_time_new_from_iso8601(iso8601, nullptr);
+    if (time == nullptr) return -1;
+    const double seconds =
+        static_cast<double>(g_date_time_to_unix(time)) + g_date_time_get_microsecond(time) / 1e6;
+    g_date_time_unref(time);
+    return seconds;
+  }
+
+  // The last use is the latest of the visit, the modification and each application's own
+  // stamp, which older writers give in seconds rather than as a date.
+  static void opened(GMarkupParseContext*, const gchar* element, const gchar** names,
+                     const gchar** values, gpointer data, GError**) {
+    auto* self = static_cast<BookmarkReader*>(data);
+    const std::string_view name = element;
+    const bool bookmark = name == "bookmark";
+    const bool application =
+        self->inBookmark_ && (name == "application" || name.ends_with(":application"));
+    if (!bookmark && !application) return;
+    if (bookmark) {
+      self->inBookmark_ = true;
+      self->address_.clear();
+      self->lastUse_ = -1;
+    }
+    for (; *names != nullptr; ++names, ++values) {
+      const std::string_view attribute = *names;
+      if (bookmark && attribute == "href") {
+        self->address_ = *values;
+      } else if (attribute == "modified" || (bookmark && attribute == "visited")) {
+        self->lastUse_ = std::max(self->lastUse_, unixTime(*values));
+      } else if (application && attribute == "timestamp") {
+        self->lastUse_ = std::max(self->lastUse_, g_ascii_strtod(*values, nullptr));
+      }
+    }
+  }
+
+  static void closed(GMarkupParseContext*, const gchar* element, gpointer data, GError**) {
+    auto* self = static_cast<BookmarkReader*>(data);
+    if (!self->inBookmark_ || std::string_view(element) != "bookmark") return;
+    self->inBookmark_ = false;
+    g_autofree gchar* path = g_filename_from_uri(self->address_.c_str(), nullptr, nullptr);
+    if (path == nullptr) return;
+    std::string local = withoutTrailingSlash(path);
+    if (!isInside(local, self->home_)) return;
+    self->found_.push_back({std::move(local), self->lastUse_, self->order_++});
+    // Trimmed only now and then, so that each bookmark costs a constant share of the work.
+    if (self->found_.size() >= 2 * self->kept_) self->keepNewest();
+  }
+
+  void keepNewest() {
+    if (found_.size() <= kept_) return;
+    const auto end = found_.begin() + static_cast<std::ptrdiff_t>(kept_);
+    std::nth_element(found_.begin(), end, found_.end(), newer);
+    found_.erase(end, found_.end());
+  }
+
+  static constexpr GMarkupParser kParser{&BookmarkReader::opened, &BookmarkReader::closed, nullptr,
+                                         nullptr, nullptr};
+
+  std::string home_;
+  std::size_t kept_;
+  GMarkupParseContext* context_;
+  std::vector<Found> found_;
+  std::size_t order_ = 0;
+  bool inBookmark_ = false;
+  std::string address_;
+  double lastUse_ = -1;
+};
+
+// Where the first bookmark element of a piece of xbel text begins.
+std::size_t bookmarkStart(std::string_view text) {
+  constexpr std::string_view kTag = "<bookmark";
+  constexpr std::string_view kBlanks = " \t\r\n";
+  for (std::size_t at = text.find(kTag); at != std::string_view::npos;
+       at = text.find(kTag, at + 1)) {
+    const std::size_t next = at + kTag.size();
+    if (next < text.size() && kBlanks.find(text[next]) != std::string_view::npos) return at;
+  }
+  return std::string_view::npos;
+}
+
+// Reads the recent files on a background queue. A malformed file holds none.
+RecentFilesRead readRecentFiles(const std::string& file, const std::string& home) {
+  RecentFilesRead read;
+  // Not blocking, and only a regular file: a pipe in its place would wait for a writer
+  // forever, a device may never end.
+  const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return read;
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    read.signature = signatureOf(info);
+    ::close(descriptor);
+    return read;
+  }
+  read.signature = signatureOf(info);
+  read.size = info.st_size;
+  off_t offset =
+      std::max<off_t>(0, info.st_size - static_cast<off_t>(TrackerFileIndex::kRecentFilesBytes));
+  read.cut = offset > 0;
+
+  BookmarkReader reader(home, TrackerFileIndex::kRecentFilesKept);
+  // The end begins inside some bookmark: reading starts at the next whole one, inside a
+  // root element of its own that the file's closing tag ends.
+  bool seeking = read.cut;
+  std::string skipped;
+  bool wellFormed = !seeking || reader.feed("<xbel>");
+  std::string piece(kReadPiece, '\0');
+  while (wellFormed && offset < info.st_size) {
+    const std::size_t wanted =
+        std::min(piece.size(), static_cast<std::size_t>(info.st_size - offset));
+    const ssize_t count = ::pread(descriptor, piece.data(), wanted, offset);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    offset += count;
+    std::string_view text(piece.data(), static_cast<std::size_t>(count));
+    if (seeking) {
+      skipped.append(text);
+      const std::size_t first = bookmarkStart(skipped);
+      if (first == std::string::npos) continue;
+      seeking = false;
+      text = std::string_view(skipped).substr(first);
+    }
+    wellFormed = reader.feed(text);
+  }
+  ::close(descriptor);
+  if (wellFormed && !seeking && reader.finish()) read.files = reader.files();
+  return read;
+}
+
 }  // namespace
 
 // The connection to one miner and its notifier, made once per process and shared by every
@@ -289,54 +506,77 @@ class TrackerMiner {
   std::uint64_t lastListener_ = 0;
 };
 
-// recently-used.xbel, as the desktop's file choosers and viewers write it.
-class RecentFiles {
+// recently-used.xbel, as the desktop's file choosers and viewers write it. Read on a
+// background queue, at start and whenever it is no longer the file read last, and kept
+// only as far as rows can use it; one read at a time, and one more for any changes that
+// arrive meanwhile.
+class RecentFiles : public std::enable_shared_from_this<RecentFiles> {
  public:
-  struct Entry {
-    std::string path;
-    std::string foldedName;
-    double lastUse = 0;  // Unix time
-  };
-
-  explicit RecentFiles(std::string file) : file_(std::move(file)) {
+  RecentFiles(Scheduler& scheduler, std::string file, std::string home, const Log* log)
+      : scheduler_(scheduler), file_(std::move(file)), home_(std::move(home)), log_(log) {
     settle_.setSingleShot(true);
     settle_.setInterval(kSettle);
     const auto changed = [this] {
       watch();
-      if (signature() != loaded_ && !settle_.isActive()) settle_.start();
+      if (!settle_.isActive()) settle_.start();
     };
     QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged, &settle_, changed);
     QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, changed);
+    QObject::connect(&settle_, &QTimer::timeout, &settle_, [this] { refresh(); });
     watch();
   }
 
-  // Newest last use first; read again only when the file is no longer the one read.
-  const std::vector<Entry>& entries() {
-    const Signature current = signature();
-    if (current != loaded_) {
-      entries_ = read();
-      loaded_ = current;
+  // Starts reading the file unless the list is that of the file on disk now; true when it
+  // is, else the listeners hear when the list has been read.
+  bool refresh() {
+    if (reading_) {
+      readAgain_ = true;
+      return false;
     }
-    return entries_;
+    if (loaded_ == signatureOf(file_)) return true;
+    read();
+    return false;
   }
 
-  // Times out once a burst of changes to the file has settled.
-  const QTimer& changed() const { return settle_; }
+  // Newest last use first.
+  const std::vector<RecentFile>& files() const { return files_; }
+
+  // Calls loaded after each read that lands, until forgotten.
+  std::uint64_t listen(std::function<void()> loaded) {
+    listeners_.emplace(++lastListener_, std::move(loaded));
+    return lastListener_;
+  }
+  void forget(std::uint64_t listener) { listeners_.erase(listener); }
 
  private:
-  // Which version of the file is on disk: writers replace it by renaming a new one over it.
-  struct Signature {
-    ino_t inode = 0;
-    off_t size = -1;
-    std::int64_t modifiedNanoseconds = -1;
-    bool operator==(const Signature&) const = default;
-  };
+  void read() {
+    reading_ = true;
+    scheduler_.runSerial(kRecentFilesQueue, [weak = weak_from_this(), &scheduler = scheduler_,
+                                             file = file_, home = home_] {
+      RecentFilesRead read = readRecentFiles(file, home);
+      scheduler.post([weak, read = std::move(read)]() mutable {
+        if (const auto self = weak.lock()) self->landed(std::move(read));
+      });
+    });
+  }
 
-  Signature signature() const {
-    struct stat info {};
-    if (::stat(file_.c_str(), &info) != 0) return {};
-    return {info.st_ino, info.st_size,
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+  void landed(RecentFilesRead read) {
+    reading_ = false;
+    loaded_ = read.signature;
+    files_ = std::move(read.files);
+    if (read.cut && log_ != nullptr && !toldCut_) {
+      toldCut_ = true;
+      char sizes[64];
+      std::snprintf(sizes, sizeof sizes, "%.1f MB groß; nur die letzten %.1f MB",
+                    static_cast<double>(read.size) / 1e6,
+                    static_cast<double>(TrackerFileIndex::kRecentFilesBytes) / 1e6);
+      log_->write("Zuletzt benutzte Dateien: " + file_ + " ist " + sizes + " werden gelesen");
+    }
+    // A list that a newer file on disk has replaced meanwhile is not worth showing.
+    if (std::exchange(readAgain_, false) && !refresh()) return;
+    std::vector<std::function<void()>> listeners;
+    for (const auto& [listener, loaded] : listeners_) listeners.push_back(loaded);
+    for (const auto& loaded : listeners) loaded();
   }
 
   // A replaced file is a new inode that the watcher does not follow; the folder is watched
@@ -348,54 +588,17 @@ class RecentFiles {
     if (!watcher_.files().contains(file)) watcher_.addPath(file);
   }
 
-  static double unixTime(GDateTime* time) {
-    return static_cast<double>(g_date_time_to_unix(time)) + g_date_time_get_microsecond(time) / 1e6;
-  }
-
-  // The latest of the visit, the modification and each application's own stamp.
-  static double lastUse(GBookmarkFile* bookmarks, const char* address) {
-    double latest = -1;
-    const auto consider = [&latest](GDateTime* time) {
-      if (time != nullptr) latest = std::max(latest, unixTime(time));
-    };
-    consider(g_bookmark_file_get_visited_date_time(bookmarks, address, nullptr));
-    consider(g_bookmark_file_get_modified_date_time(bookmarks, address, nullptr));
-    g_auto(GStrv) applications =
-        g_bookmark_file_get_applications(bookmarks, address, nullptr, nullptr);
-    for (gchar** name = applications; name != nullptr && *name != nullptr; ++name) {
-      GDateTime* stamp = nullptr;
-      if (g_bookmark_file_get_application_info(bookmarks, address, *name, nullptr, nullptr, &stamp,
-                                               nullptr)) {
-        consider(stamp);
-      }
-    }
-    return latest;
-  }
-
-  // A file that cannot be read or parsed holds no recent files.
-  std::vector<Entry> read() const {
-    std::vector<Entry> entries;
-    GBookmarkFile* bookmarks = g_bookmark_file_new();
-    if (g_bookmark_file_load_from_file(bookmarks, file_.c_str(), nullptr)) {
-      g_auto(GStrv) addresses = g_bookmark_file_get_uris(bookmarks, nullptr);
-      for (gchar** address = addresses; *address != nullptr; ++address) {
-        g_autofree gchar* path = g_filename_from_uri(*address, nullptr, nullptr);
-        if (path == nullptr) continue;
-        std::string local = withoutTrailingSlash(path);
-        std::string folded = fold(lastComponent(local));
-        entries.push_back({std::move(local), std::move(folded), lastUse(bookmarks, *address)});
-      }
-    }
-    g_bookmark_file_free(bookmarks);
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& left, const Entry& right) {
-      return left.lastUse > right.lastUse;
-    });
-    return entries;
-  }
-
+  Scheduler& scheduler_;
   std::string file_;
-  std::vector<Entry> entries_;
-  Signature loaded_;
+  std::string home_;
+  const Log* log_;
+  std::vector<RecentFile> files_;
+  std::optional<Signature> loaded_;
+  bool reading_ = false;
+  bool readAgain_ = false;
+  bool toldCut_ = false;
+  std::map<std::uint64_t, std::function<void()>> listeners_;
+  std::uint64_t lastListener_ = 0;
   QFileSystemWatcher watcher_;
   QTimer settle_;
 };
@@ -533,81 +736,79 @@ class FilesQuery : public std::enable_shared_from_this<FilesQuery> {
 // again whenever the recent files change.
 class RecentQuery : public std::enable_shared_from_this<RecentQuery> {
  public:
-  RecentQuery(std::shared_ptr<RecentFiles> recent, const FileIndex::Request& request,
-              std::string home, FileIndex::Results deliver)
-      : recent_(std::move(recent)),
+  RecentQuery(Scheduler& scheduler, std::shared_ptr<RecentFiles> recent,
+              const FileIndex::Request& request, FileIndex::Results deliver)
+      : scheduler_(scheduler),
+        recent_(std::move(recent)),
         term_(fold(request.term)),
         since_(request.openedSince + kUnixTimeOf2001),
         limit_(static_cast<std::size_t>(std::max(request.limit, 0))),
-        home_(std::move(home)),
-        deliver_(std::move(deliver)) {
-    first_.setSingleShot(true);
-  }
+        deliver_(std::move(deliver)) {}
 
   void begin() {
     const auto evaluate = [weak = weak_from_this()] {
       if (const auto self = weak.lock()) self->evaluate();
     };
-    // The first list, too, arrives from the event loop, never inside start().
-    QObject::connect(&first_, &QTimer::timeout, &first_, evaluate);
-    QObject::connect(&recent_->changed(), &QTimer::timeout, &first_, evaluate);
-    first_.start(0);
+    listener_ = recent_->listen(evaluate);
+    // The first list, too, arrives from the event loop, never inside start(); one that is
+    // still being read arrives when it has been.
+    if (recent_->refresh()) scheduler_.post(evaluate);
   }
 
   void stop() {
     stopped_ = true;
-    first_.disconnect();
-    QObject::disconnect(&recent_->changed(), nullptr, &first_, nullptr);
+    recent_->forget(listener_);
   }
 
  private:
   void evaluate() {
     if (stopped_) return;
     Hits hits;
-    for (const RecentFiles::Entry& entry : recent_->entries()) {
-      if (entry.lastUse < since_ || hits.size() >= limit_) break;
-      if (!isInside(entry.path, home_) || entry.foldedName.find(term_) == std::string::npos)
-        continue;
+    for (const RecentFile& file : recent_->files()) {
+      if (file.lastUse < since_ || hits.size() >= limit_) break;
+      if (file.foldedName.find(term_) == std::string::npos) continue;
       struct stat info {};
-      if (::stat(entry.path.c_str(), &info) != 0) continue;
-      hits.push_back({entry.path, S_ISDIR(info.st_mode)});
+      if (::stat(file.path.c_str(), &info) != 0) continue;
+      hits.push_back({file.path, S_ISDIR(info.st_mode)});
     }
     const FileIndex::Results deliver = deliver_;
     deliver(hits);
   }
 
+  Scheduler& scheduler_;
   std::shared_ptr<RecentFiles> recent_;
   std::string term_;
   double since_;
   std::size_t limit_;
-  std::string home_;
   FileIndex::Results deliver_;
-  QTimer first_;
+  std::uint64_t listener_ = 0;
   bool stopped_ = false;
 };
 
 }  // namespace
 
-TrackerFileIndex::TrackerFileIndex() : TrackerFileIndex(Setup{}) {}
-
-TrackerFileIndex::TrackerFileIndex(Setup setup)
-    : home_(withoutTrailingSlash(setup.home.empty() ? environmentHome() : setup.home)),
+TrackerFileIndex::TrackerFileIndex(Scheduler& scheduler, Setup setup)
+    : scheduler_(scheduler),
+      home_(withoutTrailingSlash(setup.home.empty() ? environmentHome() : setup.home)),
       miner_(TrackerMiner::of(setup.service)),
       recent_(std::make_shared<RecentFiles>(
-          setup.recentFiles.empty() ? defaultRecentFiles() : std::move(setup.recentFiles))),
+          scheduler, setup.recentFiles.empty() ? defaultRecentFiles() : setup.recentFiles, home_,
+          setup.log)),
       tellUnanswered_([log = setup.log, service = setup.service,
                        told = std::make_shared<bool>(false)](std::string_view reason) {
         if (log == nullptr || *told) return;
         *told = true;
         log->write("Dateiindex: " + service + " antwortet nicht (" + std::string(reason) +
                    "); Dateien werden im Persönlichen Ordner gesucht");
-      }) {}
+      }) {
+  recent_->refresh();
+}
 
 TrackerFileIndex::~TrackerFileIndex() = default;
 
 std::unique_ptr<FileIndex::Query> TrackerFileIndex::start(const Request& request, Results deliver) {
   if (request.openedOnly) {
-    auto query = std::make_shared<RecentQuery>(recent_, request, home_, std::move(deliver));
+    auto query = std::make_shared<RecentQuery>(scheduler_, recent_, request, std::move(deliver));
     query->begin();
     return std::make_unique<Running<RecentQuery>>(std::move(query));
   }
