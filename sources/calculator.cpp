@@ -134,7 +134,8 @@ std::string toUtf8(const icu::UnicodeString& text) {
   return text.toUTF8String(result);
 }
 
-// Digits of any script with at most one point, optionally negative; "5." and ".5" count.
+// Strict decimal text: ASCII digits with at most one point, optionally negative; "5." and
+// ".5" count. Digits of other scripts do not: "٣" is no number to a decimal reader.
 std::optional<double> decimalValue(const icu::UnicodeString& text) {
   std::string ascii;
   bool negative = false;
@@ -149,11 +150,10 @@ std::optional<double> decimalValue(const icu::UnicodeString& text) {
     } else if (character == u'.' && !sawPoint) {
       sawPoint = true;
       ascii += '.';
-    } else if (u_isdigit(character)) {
-      const int32_t digit = u_charDigitValue(character);
+    } else if (character >= u'0' && character <= u'9') {
       sawDigit = true;
-      nonZeroInteger = nonZeroInteger || (!sawPoint && digit != 0);
-      ascii += static_cast<char>('0' + digit);
+      nonZeroInteger = nonZeroInteger || (!sawPoint && character != u'0');
+      ascii += static_cast<char>(character);
     } else {
       return std::nullopt;
     }
