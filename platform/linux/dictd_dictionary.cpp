@@ -35,6 +35,11 @@ constexpr std::size_t kLongestNumber = 10;
 // The longest entries of large dictionaries (gcide, wn) stay far below this; a damaged
 // index must not make a lookup allocate gigabytes.
 constexpr std::uint64_t kLongestDefinition = std::uint64_t{4} << 20;
+// Each sense of a headword costs a read on the keystroke that looks it up. Real
+// dictionaries list a few, rarely dozens; a damaged index may repeat a headword endlessly.
+constexpr std::size_t kMostSenses = 64;
+// Senses are set apart as dictd's own clients show them: by an empty line.
+constexpr std::string_view kSenseSeparator = "\n\n";
 
 // The gzip header (RFC 1952) and dictzip's random-access field inside its extra data.
 constexpr unsigned char kGzipFirstByte = 0x1f;
@@ -271,22 +276,41 @@ class DictdDictionary::Database {
   Database(std::string indexFile, std::string bodyFile, bool compressed)
       : indexFile_(std::move(indexFile)), bodyFile_(std::move(bodyFile)), compressed_(compressed) {}
 
-  // The first readable entry under key, which is already in lower case.
+  // Every readable entry under key (already in lower case), in the order of the body,
+  // joined; nothing when none is readable.
   std::optional<std::string> definition(std::string_view key) {
     std::call_once(loaded_, [this] { load(); });
     // this-> names the use of the capture, which clang does not see in a call that
     // depends on the argument types (and then rejects the capture as unused).
-    auto [first, last] = std::equal_range(entries_.begin(), entries_.end(), key,
-                                          [this](const auto& left, const auto& right) {
-                                            return this->keyOf(left) < this->keyOf(right);
-                                          });
-    for (; first != last; ++first) {
-      std::optional<std::string> body = read(first->offset, first->length);
+    const auto [first, last] = std::equal_range(entries_.begin(), entries_.end(), key,
+                                                [this](const auto& left, const auto& right) {
+                                                  return this->keyOf(left) < this->keyOf(right);
+                                                });
+    // A headword with several senses has several index lines. The index orders them by
+    // the text of their offset digits, which is no order at all, so the body decides: it
+    // holds the senses as the dictionary's authors wrote them.
+    std::vector<Entry> senses(first, last);
+    std::sort(senses.begin(), senses.end(), [](const Entry& left, const Entry& right) {
+      return std::tie(left.offset, left.length) < std::tie(right.offset, right.length);
+    });
+    senses.erase(std::unique(senses.begin(), senses.end(),
+                             [](const Entry& left, const Entry& right) {
+                               return left.offset == right.offset && left.length == right.length;
+                             }),
+                 senses.end());
+    if (senses.size() > kMostSenses) senses.resize(kMostSenses);
+    std::string joined;
+    for (const Entry& sense : senses) {
+      const std::optional<std::string> body = read(sense.offset, sense.length);
       if (!body) continue;
       const std::string_view text = trimmed(*body);
-      if (!text.empty()) return unicode::utf8(unicode::scalars(text));
+      if (text.empty()) continue;
+      if (!joined.empty()) joined += kSenseSeparator;
+      joined += text;
+      if (joined.size() > kLongestDefinition) break;
     }
-    return std::nullopt;
+    if (joined.empty()) return std::nullopt;
+    return unicode::utf8(unicode::scalars(joined));
   }
 
  private:

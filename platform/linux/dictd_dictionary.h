@@ -22,8 +22,9 @@ class DictdDictionary : public Dictionary {
   explicit DictdDictionary(std::vector<std::string> folders = {kSystemFolder});
   ~DictdDictionary() override;
 
-  // The entry whose headword equals the text, ignoring case, from the first database
-  // (by name) that has one, trimmed; nothing when none has it or its file is damaged.
+  // All entries whose headword equals the text, ignoring case, from the first database
+  // (by name) that has one: each trimmed, in the order they stand in its body, set apart
+  // by an empty line. Nothing when none has it or its file is damaged.
   // Safe to call from several threads.
   std::optional<std::string> definition(const std::string& text) const override;
 

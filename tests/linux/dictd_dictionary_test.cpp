@@ -4,10 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 
 namespace varek {
@@ -19,24 +18,20 @@ namespace fs = std::filesystem;
 // "varek-zusatz-gzip" (gzip without a chunk table), "varek-zusatz-plain" (uncompressed).
 const fs::path kData = fs::path(VAREK_TEST_DATA) / "dictd";
 
-const char* const kHaus = "Haus /haʊs/ <n>\n   house; home";
+const char* const kBaum = "Baum /baʊm/ <m>\n   tree";
 
 std::string contents(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 TEST(DictdDictionaryTest, FindsTheWholeTextIgnoringCase) {
-  struct Row {
-    const char* shows;
-    std::string text;
-    std::optional<std::string> definition;
-  };
-  const Row rows[] = {
-      {"a headword", "baum", "Baum /baʊm/ <m>\n   tree"},
-      {"capitals in the text", "HAUS", kHaus},
+  const std::tuple<const char*, std::string, std::optional<std::string>> rows[] = {
+      {"a headword", "baum", kBaum},
+      // the body holds the senses in another order than the index
+      {"capitals in the text; all senses in the order of the body", "HAUS",
+       "Haus /haʊs/ <n>\n   house; home\n\nHaus <n>\n   [adm.] establishment, institution"
+       "\n\nHaus <n>\n   household"},
       {"capitals in the index", "zug", "Zug /tsuːk/ <m>\n   train; draught; move (in a game)"},
       {"an umlaut in capitals", "BRÜCKE", "Brücke /ˈbʁʏkə/ <f>\n   bridge"},
       {"an entry of several lines", "Schnee",
@@ -46,21 +41,17 @@ TEST(DictdDictionaryTest, FindsTheWholeTextIgnoringCase) {
        "   einen Regenschirm aufspannen: to put up an umbrella\n"
        "   den Regenschirm zuklappen: to fold the umbrella\n"
        "   unter einen Regenschirm passen: to fit under one umbrella"},
-      {"an entry in the last chunk", "zwiebel", "Zwiebel /ˈtsviːbl̩/ <f>\n   onion"},
       {"the database first by name answers", "tee", "Tee <m>\n   tea (from the gzip dictionary)"},
       {"a gzip file without a chunk table", "kaffee", "Kaffee <m>\n   coffee"},
       {"an uncompressed database", "milch", "Milch <f>\n   milk"},
-      {"an unknown word", "fenster", std::nullopt},
-      {"the start of a headword", "bau", std::nullopt},
-      {"surrounding blanks are part of the text", " haus", std::nullopt},
-      {"an empty text", "", std::nullopt},
-      {"a metadata entry", "00databaseshort", std::nullopt},
-      {"a metadata entry in the older spelling", "00-database-info", std::nullopt},
   };
   const DictdDictionary dictionary({kData.string()});
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.shows);
-    EXPECT_EQ(dictionary.definition(row.text), row.definition);
+  for (const auto& [shows, text, definition] : rows) {
+    EXPECT_EQ(dictionary.definition(text), definition) << shows;
+  }
+  // Unknown words, the start of a headword, blanks around one, metadata entries.
+  for (const char* text : {"fenster", "bau", " haus", "", "00databaseshort", "00-database-info"}) {
+    EXPECT_EQ(dictionary.definition(text), std::nullopt) << text;
   }
 }
 
@@ -71,42 +62,34 @@ TEST(DictdDictionaryTest, MissingOrDamagedDatabasesYieldNothing) {
   const std::size_t dataStart = body.find(std::string("varek-test.dict") + '\0') + 16;
   std::string zeroedStart = body;
   zeroedStart.replace(dataStart, 64, std::string(64, '\0'));
-
-  struct Row {
-    const char* shows;
-    std::map<std::string, std::string> files;
-    bool firstChunkReadable = false, lastChunkReadable = false;
-  };
   const std::string plain = "Haus\n   house\n";
-  const Row rows[] = {
-      {"no folder", {}},
-      {"an index without its body", {{"v.index", index}}},
-      {"an empty index", {{"v.index", ""}, {"v.dict.dz", body}}},
-      {"a body cut off in its header", {{"v.index", index}, {"v.dict.dz", body.substr(0, 20)}}},
-      {"a body cut off in its data", {{"v.index", index}, {"v.dict.dz", body.substr(0, 3000)}}},
-      {"a body that is not gzip", {{"v.index", index}, {"v.dict.dz", plain}}},
-      {"an entry past the end of the body", {{"v.index", "haus\tBAAA\tQ\n"}, {"v.dict", plain}}},
-      {"numbers that are not base64", {{"v.index", "haus\tA-\tQ\n"}, {"v.dict", plain}}},
-      {"the first chunk overwritten",
-       {{"v.index", index}, {"v.dict.dz", zeroedStart}},
-       false,
-       true},
-      {"a damaged database before a good one is passed over",
+  using Files = std::map<std::string, std::string>;
+  // What is there, and whether an entry in the first and one in the last chunk is readable.
+  const std::tuple<const char*, Files, bool, bool> rows[] = {
+      {"no folder", {}, false, false},
+      {"an index without its body", {{"v.index", index}}, false, false},
+      {"an empty index", {{"v.index", ""}, {"v.dict.dz", body}}, false, false},
+      {"a header cut off", {{"v.index", index}, {"v.dict.dz", body.substr(0, 20)}}, false, false},
+      {"data cut off", {{"v.index", index}, {"v.dict.dz", body.substr(0, 3000)}}, false, false},
+      {"a body that is not gzip", {{"v.index", index}, {"v.dict.dz", plain}}, false, false},
+      {"an entry past the end", {{"v.index", "baum\tBAAA\tQ\n"}, {"v.dict", plain}}, false, false},
+      {"numbers not in base64", {{"v.index", "baum\tA-\tQ\n"}, {"v.dict", plain}}, false, false},
+      {"first chunk zeroed", {{"v.index", index}, {"v.dict.dz", zeroedStart}}, false, true},
+      {"a damaged one first",
        {{"a.index", index}, {"a.dict.dz", zeroedStart}, {"b.index", index}, {"b.dict.dz", body}},
        true,
        true},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.shows);
+  for (const auto& [shows, files, firstChunkReadable, lastChunkReadable] : rows) {
     const fs::path folder = fs::temp_directory_path() / "dictd-damaged";
     fs::remove_all(folder);
-    if (!row.files.empty()) fs::create_directories(folder);
-    for (const auto& [name, bytes] : row.files)
-      std::ofstream(folder / name, std::ios::binary) << bytes;
+    if (!files.empty()) fs::create_directories(folder);
+    for (const auto& [name, bytes] : files) std::ofstream(folder / name, std::ios::binary) << bytes;
     const DictdDictionary dictionary({folder.string()});
-    EXPECT_EQ(dictionary.definition("haus"),
-              row.firstChunkReadable ? std::optional<std::string>(kHaus) : std::nullopt);
-    EXPECT_EQ(dictionary.definition("zwiebel").has_value(), row.lastChunkReadable);
+    EXPECT_EQ(dictionary.definition("baum"),
+              firstChunkReadable ? std::optional<std::string>(kBaum) : std::nullopt)
+        << shows;
+    EXPECT_EQ(dictionary.definition("zwiebel").has_value(), lastChunkReadable) << shows;
   }
 }
 

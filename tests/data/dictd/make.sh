@@ -1,7 +1,9 @@
 #!/bin/sh
 # Regenerates the test dictionaries in this folder from the entries below:
 #   varek-test          dictzip'ed and long enough for three chunks, with one entry that
-#                       crosses a chunk border and one in the last chunk
+#                       crosses a chunk border, one in the last chunk, and a headword of
+#                       three senses that the sorted index lists in another order than
+#                       the body (ties are sorted by the text of the offset digits)
 #   varek-zusatz-gzip   a gzip file without dictzip's chunk table
 #   varek-zusatz-plain  uncompressed
 # Index lines are "headword TAB offset TAB length", numbers in dictd's base64 digits.
@@ -78,6 +80,10 @@ Zug /tsuːk/ <m>
 Schnee /ʃneː/ <m>
    1. snow
    2. beaten egg white
+@filler-until 3400
+@ haus
+Haus <n>
+   [adm.] establishment, institution
 @filler-until $((chunk - 200))
 @ regenschirm
 Regenschirm /ˈʁeːɡn̩ʃɪʁm/ <m>
@@ -90,6 +96,9 @@ Regenschirm /ˈʁeːɡn̩ʃɪʁm/ <m>
 @ zwiebel
 Zwiebel /ˈtsviːbl̩/ <f>
    onion
+@ haus
+Haus <n>
+   household
 ENTRIES
 dictzip varek-test.dict
 
