@@ -9,6 +9,8 @@
 #include <functional>
 #include <string_view>
 
+#include "search/unicode.h"
+
 namespace varek {
 namespace {
 
@@ -24,8 +26,15 @@ constexpr std::array<std::string_view, 4> kKdeSettingsPrograms = {
 constexpr std::string_view kDesktopSuffix = ".desktop";
 // The untranslated value of this key is the name a user of another language knows.
 constexpr const char* kNameKey = "Name";
+// Any file can name itself anything; a name of megabytes would be matched on every
+// keystroke and laid out on every opening. No real name comes near this many characters.
+constexpr std::size_t kLongestName = 300;
 
-std::string text(const char* value) { return value ? value : ""; }
+// A name as the index keeps it: at most kLongestName characters, never cut inside one.
+std::string name(const char* value) {
+  if (value == nullptr) return "";
+  return std::string(unicode::leadingCharacters(value, kLongestName));
+}
 
 std::vector<std::string_view> categories(GDesktopAppInfo* info) {
   std::vector<std::string_view> result;
@@ -79,7 +88,8 @@ bool shownOnThisDesktop(GDesktopAppInfo* info) {
 }
 
 std::string desktopIdStem(GAppInfo* info) {
-  std::string id = text(g_app_info_get_id(info));
+  const char* value = g_app_info_get_id(info);
+  std::string id = value ? value : "";
   if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
   return id;
 }
@@ -94,7 +104,7 @@ std::vector<ScannedApp> collect(const std::function<bool(GDesktopAppInfo*)>& kee
     auto* info = G_DESKTOP_APP_INFO(appInfo);
     const char* file = g_desktop_app_info_get_filename(info);
     if (file == nullptr || !keep(info)) continue;
-    result.push_back(ScannedApp{.name = text(g_app_info_get_display_name(appInfo)),
+    result.push_back(ScannedApp{.name = name(g_app_info_get_display_name(appInfo)),
                                 .alternateName = secondName(info),
                                 .path = file,
                                 .url = std::nullopt});
@@ -112,9 +122,10 @@ std::vector<ScannedApp> GioAppScanner::scanApps() const {
       },
       [](GDesktopAppInfo* info) {
         char* untranslated = g_desktop_app_info_get_string(info, kNameKey);
-        std::string name = text(untranslated);
+        std::string alternate = name(untranslated);
         g_free(untranslated);
-        return name == text(g_app_info_get_display_name(G_APP_INFO(info))) ? std::string() : name;
+        return alternate == name(g_app_info_get_display_name(G_APP_INFO(info))) ? std::string()
+                                                                                : alternate;
       });
 }
 

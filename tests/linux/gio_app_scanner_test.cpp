@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <map>
 
 namespace varek {
 namespace {
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
   return setenv("XDG_DATA_DIRS", dirs.c_str(), 1) == 0;
 }();
 // GIO's folder monitor notices a new entry within about 100 ms; this only bounds a failure.
-constexpr int kNewEntryDeadlineMs = 20000;
+constexpr int kNewEntryDeadlineMs = 20'000;
 
 fs::path entryPath(const std::string& id, bool user) {
   return (user ? fs::path(std::getenv("XDG_DATA_HOME")) / "applications"
@@ -39,68 +39,45 @@ void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path) << content;
 }
 
-using test::ScopedVariable;
-
-std::vector<ScannedApp> entriesAt(const std::vector<ScannedApp>& list, const fs::path& path) {
-  std::vector<ScannedApp> found;
-  std::copy_if(list.begin(), list.end(), std::back_inserter(found),
-               [&](const ScannedApp& app) { return app.path == path; });
-  return found;
-}
-
 TEST(GioAppScanner, ListsEachEntryWhereItBelongs) {
-  writeFile(entryPath("varek-shadowed", true),
-            "[Desktop Entry]\nType=Application\nName=User Copy\nExec=true\n");
+  const std::string entry = "[Desktop Entry]\nType=Application\nExec=true\nName=";
+  writeFile(entryPath("varek-shadowed", true), entry + "User Copy\n");
+  std::string huge;  // 100 000 characters of two scalars each
+  for (int character = 0; character < 100'000; ++character) huge += "e\u0301";
+  writeFile(entryPath("varek-huge", true), entry + huge + "\n");
   // KDE modules run systemsettings, which GIO wants on PATH before it lists them.
   const fs::path bin = fs::path(std::getenv("TMPDIR")) / "scanner-bin";
   writeFile(bin / "systemsettings", "#!/bin/sh\n");
   fs::permissions(bin / "systemsettings", fs::perms::owner_all);
-  const ScopedVariable path("PATH", bin.string() + ":" + std::getenv("PATH"));
-  const ScopedVariable language("LANGUAGE", "de");
+  const test::ScopedVariable path("PATH", bin.string() + ":" + std::getenv("PATH"));
+  const test::ScopedVariable language("LANGUAGE", "de");
   const GioAppScanner scanner;
-  const std::vector<ScannedApp> apps = scanner.scanApps();
-  const std::vector<ScannedApp> settings = scanner.scanSettings();
-
-  enum class In { apps, settings, neither };
-  struct Row {
-    const char* shows;
-    std::string id;
-    bool user;
-    In in;
-    std::string name;
-    std::string alternateName;
+  // Where each entry is listed, by path: "apps: NAME / SECOND NAME" or "settings: …", once.
+  std::map<std::string, std::string> where;
+  for (const auto& [list, kind] :
+       {std::pair{scanner.scanApps(), "apps"}, {scanner.scanSettings(), "settings"}}) {
+    for (const ScannedApp& app : list) {
+      where[app.path] += std::string(kind) + ": " + app.name + " / " + app.alternateName +
+                         (app.url ? " with an address" : "");
+    }
+  }
+  // The untranslated name comes second; settings panes are named by their ids.
+  const std::tuple<const char*, bool, std::string> rows[] = {
+      {"varek-editor", false, "apps: Texteditor / Text Editor"},
+      {"varek-plain", false, "apps: Plainview / "},
+      {"varek-helper", false, ""},                     // NoDisplay
+      {"varek-missing-program", false, ""},            // its Exec program is not on PATH
+      {"varek-shadowed", true, "apps: User Copy / "},  // a user entry shadows a system one
+      {"varek-shadowed", false, ""},
+      {"varek-huge", true, "apps: " + huge.substr(0, 300 * 3) + " / "},  // 300 characters
+      {"gnome-varek-panel", false, "settings: Netzwerk / gnome-varek-panel"},
+      {"kcm_varek", false, "settings: Anzeige-Einrichtung / kcm_varek"},  // runs systemsettings
+      {"varek-kde-legacy", false, "settings: Input Devices / varek-kde-legacy"},  // by category
+      {"varek-systemsettings", false, "apps: System Settings / "},  // the settings app itself
+      {"xfce-varek-settings", false, "settings: Erscheinungsbild / xfce-varek-settings"},
   };
-  const Row rows[] = {
-      {"the untranslated name second", "varek-editor", false, In::apps, "Texteditor",
-       "Text Editor"},
-      {"no second name without a translation", "varek-plain", false, In::apps, "Plainview", ""},
-      {"NoDisplay hides", "varek-helper", false, In::neither, "", ""},
-      {"an Exec program missing from PATH hides", "varek-missing-program", false, In::neither, "",
-       ""},
-      {"a user entry shadows a system one", "varek-shadowed", true, In::apps, "User Copy", ""},
-      {"the shadowed one is not listed", "varek-shadowed", false, In::neither, "", ""},
-      {"a GNOME panel, named by its id", "gnome-varek-panel", false, In::settings, "Netzwerk",
-       "gnome-varek-panel"},
-      {"a KDE module run by systemsettings", "kcm_varek", false, In::settings,
-       "Anzeige-Einrichtung", "kcm_varek"},
-      {"a KDE settings category", "varek-kde-legacy", false, In::settings, "Input Devices",
-       "varek-kde-legacy"},
-      {"System Settings itself is an app", "varek-systemsettings", false, In::apps,
-       "System Settings", ""},
-      {"a shown XFCE dialog is only a setting", "xfce-varek-settings", false, In::settings,
-       "Erscheinungsbild", "xfce-varek-settings"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.shows);
-    const auto inApps = entriesAt(apps, entryPath(row.id, row.user));
-    const auto inSettings = entriesAt(settings, entryPath(row.id, row.user));
-    ASSERT_EQ(inApps.size(), row.in == In::apps ? 1u : 0u);
-    ASSERT_EQ(inSettings.size(), row.in == In::settings ? 1u : 0u);
-    if (row.in == In::neither) continue;
-    const ScannedApp& entry = row.in == In::apps ? inApps.front() : inSettings.front();
-    EXPECT_EQ(entry.name, row.name);
-    EXPECT_EQ(entry.alternateName, row.alternateName);
-    EXPECT_FALSE(entry.url.has_value());
+  for (const auto& [id, user, expected] : rows) {
+    EXPECT_EQ(where[entryPath(id, user).string()], expected) << id;
   }
 }
 
@@ -108,10 +85,12 @@ TEST(GioAppScanner, SeesAnEntryWrittenAfterAScan) {
   const GioAppScanner scanner;
   static int written = 0;
   const fs::path entry = entryPath("varek-fresh-" + std::to_string(++written), true);
-  ASSERT_TRUE(entriesAt(scanner.scanApps(), entry).empty());
+  const auto listed = [&] {
+    return std::ranges::count(scanner.scanApps(), entry.string(), &ScannedApp::path);
+  };
+  ASSERT_EQ(listed(), 0);
   writeFile(entry, "[Desktop Entry]\nType=Application\nName=Fresh\nExec=true\n");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return entriesAt(scanner.scanApps(), entry).size() == 1; },
-                              kNewEntryDeadlineMs));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return listed() == 1; }, kNewEntryDeadlineMs));
 }
 
 }  // namespace
