@@ -18,8 +18,7 @@ struct HeldScheduler : test::VirtualScheduler {
   std::vector<Job> held;
 };
 
-class AppIndexTest : public ::testing::Test {
- protected:
+struct AppIndexTest : ::testing::Test {
   HeldScheduler scheduler;
   test::FakeAppScanner scanner;
   std::shared_ptr<AppIndex> index = std::make_shared<AppIndex>(scanner, scheduler, scheduler);
@@ -61,26 +60,23 @@ TEST_F(AppIndexTest, FillScansAtOnceAndRefreshReplacesEntriesOnTheMainQueue) {
   EXPECT_EQ(alive->entries().front().name, "Neu");
 }
 
+// A repeated path is one file reported twice; settings always have a second target.
 TEST_F(AppIndexTest, ScanListsAppsThenSettingsWithTheirTargets) {
   scanner.apps = {{"notes", "notes", "/a", {}},  {"rechner", "calculator", "/b", {}},
                   {"mail", "", "/c", "mailto:"}, {"eins", "", "/d", {}},
                   {"zwei", "", "/d", {}},        {"", "anon", "/e", {}}};
   scanner.settings = {{"ton", "ton", "/s", "u:ton"}, {"netz", "", "/a", "u:netz"}};
-  // "name id path kind [targets] url", the targets as the matcher folds them.
-  std::vector<std::string> described;
+  std::vector<std::string> described;  // "name id kind targets url", targets as folded
   for (const AppIndex::Entry& entry : AppIndex::scan(scanner)) {
-    std::string text = entry.name + " " + entry.id + " " + entry.path + " " +
-                       std::string(label(entry.kind)) + " [";
+    std::string text = entry.name + " " + entry.id + " " + std::string(label(entry.kind)) + " ";
     for (const Fuzzy::Target& target : entry.targets) text += target.compact + ",";
-    described.push_back(text + "]" + (entry.url ? " " + *entry.url : ""));
+    described.push_back(text + (entry.url ? " " + *entry.url : "") + " " + entry.path);
   }
-  // A repeated path is one file reported twice; settings always have a second target.
-  EXPECT_EQ(described,
-            (std::vector<std::string>{"notes app:/a /a App [notes,]",
-                                      "rechner app:/b /b App [rechner,calculator,]",
-                                      "mail app:/c /c App [mail,]", "eins app:/d /d App [eins,]",
-                                      "ton set:/s /s Einstellung [ton,ton,] u:ton",
-                                      "netz set:/a /a Einstellung [netz,netz,] u:netz"}));
+  EXPECT_EQ(described, (std::vector<std::string>{
+                           "notes app:/a App notes, /a",
+                           "rechner app:/b App rechner,calculator, /b", "mail app:/c App mail, /c",
+                           "eins app:/d App eins, /d", "ton set:/s Einstellung ton,ton, u:ton /s",
+                           "netz set:/a Einstellung netz,netz, u:netz /a"}));
 }
 
 }  // namespace
