@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/fake_platform.h"
 #include "tests/support/manual_clock.h"
@@ -21,6 +28,12 @@ constexpr double kNow = 818'226'356;
 std::string contents(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::string repeated(std::string_view text, int times) {
+  std::string result;
+  for (int time = 0; time < times; ++time) result += text;
+  return result;
 }
 
 TEST(LogTest, TimestampIsUtcInWholeSeconds) {
@@ -46,12 +59,72 @@ TEST(LogTest, WriteAppendsOneStampedLinePerMessageToAPrivateFile) {
     log.write(message);
   }
   EXPECT_EQ(contents(paths.logFile()),
-            "2026-12-06T05:05:56Z one\n2026-12-06T05:05:57Z a\nb\n2026-12-06T05:05:58Z \n");
+            "2026-12-06T05:05:56Z one\n2026-12-06T05:05:57Z a\\nb\n2026-12-06T05:05:58Z \n");
 
   // The folder is not the log's to create; failing to write is no error.
   const fs::path inMissingFolder = paths.folder() / "missing" / "Varek.log";
   Log(inMissingFolder.string(), clock).write("lost");
   EXPECT_FALSE(fs::exists(inMissingFolder.parent_path()));
+}
+
+// No message can begin a line that looks like an entry of its own, nor make the file grow
+// by more than the cap; a cut never splits a character or an escape.
+TEST(LogTest, MessagesStayOnTheirLineAndAreCut) {
+  const std::tuple<const char*, std::string, std::string> rows[] = {
+      {"a forged entry", "x\n2026-12-06T05:05:56Z Bench: 1", "x\\n2026-12-06T05:05:56Z Bench: 1"},
+      {"CR LF, tab, ESC, DEL", "a\r\nb\tc\x1b[2J\x7f", "a\\r\\nb\\tc\\x1B[2J\\x7F"},
+      {"C1 controls and separators", "\u0085\u009B\u2028\u2029", "\\u0085\\u009B\\u2028\\u2029"},
+      {"typed text stays as it is", "Suche „Größe“: 0.05 ms", "Suche „Größe“: 0.05 ms"},
+      {"exactly the cap", std::string(500, 'x'), std::string(500, 'x')},
+      {"a megabyte", std::string(1 << 20, 'x'), std::string(499, 'x') + "…"},
+      {"two-byte characters", repeated("ä", 600), repeated("ä", 499) + "…"},
+      {"a character of two scalars", repeated("e\u0301", 600), repeated("e\u0301", 499) + "…"},
+      {"an escape stays whole", std::string(300, '\n'), repeated("\\n", 249) + "…"},
+  };
+  for (const auto& [name, message, printed] : rows) {
+    EXPECT_EQ(Log::printable(message), printed) << name;
+  }
+}
+
+TEST(LogTest, AFullLogMovesAsideReplacingTheOlderOne) {
+  test::FakePaths paths;
+  test::ManualClock clock(kNow);
+  const Log log(paths.logFile(), clock);
+  const std::string older = paths.logFile() + ".1";
+  for (const std::string round : {"first", "second"}) {
+    std::ofstream(paths.logFile()) << std::string(Log::kRotationBytes - 30, '-') << round << '\n';
+    log.write("new");
+    EXPECT_EQ(contents(paths.logFile()), "2026-12-06T05:05:56Z new\n") << round;
+    EXPECT_TRUE(contents(older).ends_with("-" + round + "\n")) << round;
+  }
+  log.write("below the size");
+  EXPECT_EQ(contents(paths.logFile()),
+            "2026-12-06T05:05:56Z new\n2026-12-06T05:05:56Z below the size\n");
+}
+
+// The launcher and the command line write the same file; a writer waits for the lock
+// beside it, which whoever rotates the file holds, before it looks at the file's size.
+TEST(LogTest, AWriterWaitsForTheLockBesideTheLog) {
+  test::FakePaths paths;
+  test::ManualClock clock(kNow);
+  const std::string lockFile = paths.logFile() + ".lock";
+  const int lock = ::open(lockFile.c_str(), O_RDONLY | O_CREAT, 0600);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  std::thread writer([&] { Log(paths.logFile(), clock).write("after the lock"); });
+  // The kernel lists a request that waits for a lock as "-> FLOCK … major:minor:inode".
+  struct stat status {};
+  ASSERT_EQ(::stat(lockFile.c_str(), &status), 0);
+  const std::regex waiting("-> FLOCK [^\\n]*:" + std::to_string(status.st_ino) + " ");
+  bool blocked = false;
+  for (int look = 0; look < 100'000 && !blocked; ++look) {
+    blocked = std::regex_search(contents("/proc/locks"), waiting);
+    std::this_thread::yield();
+  }
+  EXPECT_TRUE(blocked);
+  EXPECT_FALSE(fs::exists(paths.logFile())) << "nothing is written while another holds the lock";
+  ::close(lock);
+  writer.join();
+  EXPECT_EQ(contents(paths.logFile()), "2026-12-06T05:05:56Z after the lock\n");
 }
 
 }  // namespace
