@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "search/bench.h"
+#include "search/unicode.h"
 #include "ui/panel_controller.h"
 
 namespace varek {
@@ -39,7 +40,8 @@ void ControlSignals::receive(const QDBusMessage& message) {
   const QList<QVariant> arguments = message.arguments();
   // Only a text is a payload; a number or nothing at all is none.
   if (!arguments.isEmpty() && arguments.first().metaType() == QMetaType::fromType<QString>()) {
-    payload = arguments.first().toString().toStdString();
+    const std::string text = arguments.first().toString().toStdString();
+    payload = std::string(unicode::leadingCharacters(text, kPayloadCharacters));
   }
   handle(message.member().toStdString(), payload);
 }
@@ -60,7 +62,7 @@ void ControlSignals::handle(std::string_view member, const std::optional<std::st
     if (!controller_.isVisible()) controller_.show();
     const std::string query = payload.value_or(std::string());
     model.setQuery(query);
-    log_.write(queryLine(query, model));
+    writeAfterOpening(queryLine(query, model));
   } else if (member == "mode") {
     if (!payload) return;
     if (const auto mode = parseMode(*payload)) model.setMode(*mode);
@@ -69,8 +71,12 @@ void ControlSignals::handle(std::string_view member, const std::optional<std::st
   } else if (member == "enter") {
     model.activate(SearchModel::Action::open);
   } else if (member == "bench") {
-    log_.write(benchLine(bench(model)));
+    writeAfterOpening(benchLine(bench(model)));
   }
+}
+
+void ControlSignals::writeAfterOpening(std::string line) {
+  controller_.afterOpening([&log = log_, line = std::move(line)] { log.write(line); });
 }
 
 std::optional<SearchModel::Mode> ControlSignals::parseMode(std::string_view payload) {

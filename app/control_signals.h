@@ -6,6 +6,7 @@
 
 #include <QDBusMessage>
 #include <QObject>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,13 +23,17 @@ class ControlSignals : public QObject {
 
  public:
   static constexpr const char* kInterface = "zz.orvel.varek";
+  // A payload is cut to this many characters when it arrives: longer than any query typed
+  // by hand, and a bound on what one signal can make the model search and the log hold.
+  static constexpr std::size_t kPayloadCharacters = 1000;
 
   ControlSignals(PanelController& controller, const Log& log, QObject* parent = nullptr);
 
   // Listens for every member of the interface, from any sender on any path, for the life
   // of this object; false without a session bus.
   bool listen();
-  // Acts on one signal as if it had arrived; unknown members do nothing.
+  // Acts on one signal as if it had arrived; unknown members do nothing. What it logs
+  // follows the line of an opening that a signal before it began.
   void handle(std::string_view member, const std::optional<std::string>& payload);
 
   // A whole signed decimal number ("2", "+3") naming a mode; anything else is none.
@@ -41,6 +46,9 @@ class ControlSignals : public QObject {
   void receive(const QDBusMessage& message);
 
  private:
+  // A line about a search follows the line of the opening under way, as the search did.
+  void writeAfterOpening(std::string line);
+
   PanelController& controller_;
   const Log& log_;
 };

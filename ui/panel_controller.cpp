@@ -142,8 +142,24 @@ void PanelController::show() {
 }
 
 void PanelController::logOpening() {
-  awaitingFirstFrame_ = false;
   log_.write(openingLine(static_cast<double>(opening_.nsecsElapsed()) / 1e6));
+  stopAwaitingFirstFrame();
+}
+
+void PanelController::stopAwaitingFirstFrame() {
+  awaitingFirstFrame_ = false;
+  // A job may open the panel again and queue more; those wait for that opening.
+  std::vector<std::function<void()>> jobs;
+  jobs.swap(afterOpening_);
+  for (const auto& job : jobs) job();
+}
+
+void PanelController::afterOpening(std::function<void()> job) {
+  if (awaitingFirstFrame_) {
+    afterOpening_.push_back(std::move(job));
+  } else {
+    job();
+  }
 }
 
 void PanelController::hide() {
@@ -151,7 +167,9 @@ void PanelController::hide() {
   fade_->stop();
   panel_->hide();
   keysInstalled_ = false;
-  awaitingFirstFrame_ = false;
+  // An opening hidden before its first frame writes no line; what waited for that line is
+  // not held back any longer.
+  stopAwaitingFirstFrame();
 }
 
 void PanelController::installKeys() { keysInstalled_ = true; }

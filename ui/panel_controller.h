@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/log.h"
 #include "platform/platform.h"
@@ -33,6 +35,9 @@ class PanelController : public QObject {
   // Hides a visible panel, shows a hidden one: the hotkey and the "toggle" signal.
   void toggle();
   bool isVisible() const;
+  // Runs the job once the opening under way has written its line, at once when none is:
+  // what a caller logs about the panel it just opened reads after the opening itself.
+  void afterOpening(std::function<void()> job);
   // Lays out and paints the panel and runs the first searches once, off-screen and
   // unseen, so the first real opening does not pay for them.
   void warmUp();
@@ -45,8 +50,10 @@ class PanelController : public QObject {
   // Whether the key was used up here; the others go on to the search field.
   bool handle(const QKeyEvent& event);
   void installKeys();
-  // Writes how long the opening took, up to now.
+  // Writes how long the opening took, up to now, then what waited for that line.
   void logOpening();
+  // Ends the wait for the first frame, running what waited for it.
+  void stopAwaitingFirstFrame();
   void drawOffscreen();
 
   std::shared_ptr<SearchModel> model_;
@@ -59,6 +66,7 @@ class PanelController : public QObject {
   // From show() until the first frame is on the screen.
   QElapsedTimer opening_;
   bool awaitingFirstFrame_ = false;
+  std::vector<std::function<void()>> afterOpening_;
   // The window has been active since it was last shown, so losing that means another
   // window took the focus (and not a stale deactivation of an earlier opening).
   bool activeSinceShow_ = false;
