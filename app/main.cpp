@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -26,6 +27,8 @@ using varek::SearchModel;
 // File rows arrive after the synchronous search; a command waits this long for them.
 constexpr int kRecentFilesWaitMs = 1000;
 constexpr int kFilesModeWaitMs = 4000;
+// Listing the windows takes a round trip per window; a command waits this long at most.
+constexpr int kWindowsWaitMs = 2000;
 // Layout and paste actions run a moment after the row, once the panel would be gone.
 constexpr int kDelayedActionsMs = 400;
 constexpr const char* kSignalInterface = "zz.orvel.varek";
@@ -58,8 +61,18 @@ void processEventsFor(int milliseconds, const std::function<bool()>& done = null
   }
 }
 
+// What the panel refreshes each time it opens: the application in front (a layout row
+// places its window) and the open windows, which the model lists in the background.
+void refreshAsThePanelDoes(SearchModel& model) {
+  model.willShow();
+  // The list is made on the scheduler's pool and handed back through the event loop.
+  QThreadPool::globalInstance()->waitForDone(kWindowsWaitMs);
+  QCoreApplication::processEvents();
+}
+
 // Runs the search and waits for the file rows that belong to it.
 void search(SearchModel& model, const CommandLine& line) {
+  refreshAsThePanelDoes(model);
   bool filesArrived = false;
   model.setObserver([&](SearchModel::Field field) {
     if (field == SearchModel::Field::items) filesArrived = true;
@@ -79,14 +92,24 @@ void search(SearchModel& model, const CommandLine& line) {
   model.setObserver(nullptr);
 }
 
+// Sends the signal and makes sure it left: Qt writes it from its own thread and has no
+// flush, so a process that ends at once may lose it. Messages leave a connection in order,
+// so the bus's answer to a call sent after the signal proves the signal went out.
+bool sendAndWait(QDBusConnection& bus, const QDBusMessage& message) {
+  if (!bus.isConnected() || !bus.send(message)) return false;
+  const QDBusMessage roundTrip = QDBusMessage::createMethodCall(
+      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId");
+  return bus.call(roundTrip).type() == QDBusMessage::ReplyMessage;
+}
+
 int sendSignal(const CommandLine& line) {
   QString member = QString::fromStdString(line.text);
   const QString prefix = QString(kSignalInterface) + ".";
   if (member.startsWith(prefix)) member = member.mid(prefix.size());
   QDBusMessage message = QDBusMessage::createSignal("/", kSignalInterface, member);
   if (line.payload) message << QString::fromStdString(*line.payload);
-  if (!QDBusConnection::sessionBus().isConnected() ||
-      !QDBusConnection::sessionBus().send(message)) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!sendAndWait(bus, message)) {
     std::fprintf(stderr, "varek: keine Verbindung zum Sitzungsbus\n");
     return 1;
   }
@@ -95,9 +118,7 @@ int sendSignal(const CommandLine& line) {
 
 // Asks the launcher that already runs to toggle its panel, as its hotkey would.
 void toggleOtherLauncher(QDBusConnection& bus) {
-  bus.send(QDBusMessage::createSignal("/", kSignalInterface, kToggle));
-  // A call answered after the signal proves the signal left before this process ends.
-  bus.interface()->serviceOwner(kSignalInterface);
+  sendAndWait(bus, QDBusMessage::createSignal("/", kSignalInterface, kToggle));
 }
 
 // The launcher: one per session, known by its bus name. A second start toggles the panel
