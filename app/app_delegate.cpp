@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "app/control_signals.h"
+#include "app/hotkey_dialog.h"
 #include "ui/panel_controller.h"
 
 namespace varek {
@@ -37,8 +39,25 @@ constexpr std::array<qreal, 2> kIconScales = {1, 2};
 constexpr std::array<std::string_view, 3> kKeyboardShortcutPanes = {
     "gnome-keyboard-panel.desktop", "kcm_keys.desktop", "xfce-keyboard-settings.desktop"};
 
-QString text(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+// The log's words for a grab that failed, after "Kürzel Alt+Leertaste": " ist belegt", or
+// the reason it cannot be grabbed at all.
+std::string failure(QKeyCombination combination, Hotkey::Status status) {
+  if (status == Hotkey::Status::taken) return " ist belegt";
+  return ": " +
+         HotkeyDialog::problem(status, combination, HotkeyDialog::Where::trayMenu).toStdString();
+}
+
+// The desktop's page of keyboard shortcuts among the settings panes, if it has one; a copy,
+// as the index may refresh while a dialog waits.
+std::optional<AppIndex::Entry> keyboardShortcutsPane(PanelController* controller) {
+  if (controller == nullptr) return std::nullopt;
+  for (const AppIndex::Entry& entry : controller->model().apps().entries()) {
+    const std::string name = std::filesystem::path(entry.path).filename().string();
+    const bool shortcuts = std::find(kKeyboardShortcutPanes.begin(), kKeyboardShortcutPanes.end(),
+                                     name) != kKeyboardShortcutPanes.end();
+    if (entry.kind == Item::Kind::setting && shortcuts) return entry;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -58,8 +77,10 @@ void AppDelegate::start() {
   controller_ = std::make_unique<PanelController>(platform_, log_);
 
   hotkey_.setOnPress([this] { togglePanel(); });
+  const QKeyCombination combination = hotkey_.combination();
   if (!hotkey_.registerKey()) {
-    log_.write("Kürzel " + std::string(Hotkey::label(hotkey_.choice())) + " ist belegt");
+    log_.write("Kürzel " + Hotkey::label(combination).toStdString() +
+               failure(combination, hotkey_.status()));
   }
 
   QIcon icon;
@@ -74,7 +95,17 @@ void AppDelegate::start() {
           [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger) menu_.popup(QCursor::pos());
           });
+  showHotkey();
   trayIcon_->setVisible(true);
+  // Said once, at start: the launcher runs on without its hotkey, reachable through the
+  // tray. Without a tray that shows notifications, the log line above is all there is.
+  if (!hotkey_.registered() && QSystemTrayIcon::isSystemTrayAvailable() &&
+      QSystemTrayIcon::supportsMessages()) {
+    trayIcon_->showMessage(
+        "Varek: Tastenkürzel",
+        HotkeyDialog::problem(hotkey_.status(), combination, HotkeyDialog::Where::trayMenu),
+        QSystemTrayIcon::Warning);
+  }
 
   controlSignals_ = std::make_unique<ControlSignals>(*controller_, log_);
   controlSignals_->listen();
@@ -100,19 +131,32 @@ QAction* AppDelegate::item(QMenu& menu, const QString& title, std::function<void
 void AppDelegate::rebuildMenu() {
   menu_.clear();
   hotkeyMenu_.clear();
-  const Hotkey::Choice current = hotkey_.choice();
+  const QKeyCombination current = hotkey_.combination();
+  showHotkey();
 
-  item(menu_, "Varek öffnen  (" + text(Hotkey::label(current)) + ")", [this] {
+  item(menu_, "Varek öffnen  (" + Hotkey::label(current) + ")", [this] {
     if (controller_) controller_->show();
   });
   menu_.addSeparator();
 
-  for (Hotkey::Choice choice : Hotkey::kChoices) {
+  // One radio group: the presets, then any other combination, which names itself once
+  // it is the one in use.
+  bool preset = false;
+  for (QKeyCombination choice : Hotkey::kPresets) {
     QAction* choiceItem =
-        item(hotkeyMenu_, text(Hotkey::label(choice)), [this, choice] { chooseHotkey(choice); });
+        item(hotkeyMenu_, Hotkey::label(choice), [this, choice] { chooseHotkey(choice); });
     choiceItem->setCheckable(true);
-    choiceItem->setChecked(hotkey_.choice() == choice);
+    choiceItem->setChecked(current == choice);
+    hotkeyChoices_.addAction(choiceItem);
+    preset = preset || current == choice;
   }
+  QAction* other = item(hotkeyMenu_,
+                        preset ? QString("Anderes Kürzel …")
+                               : QString("Anderes Kürzel (%1) …").arg(Hotkey::label(current)),
+                        [this] { chooseOtherHotkey(); });
+  other->setCheckable(true);
+  other->setChecked(!preset);
+  hotkeyChoices_.addAction(other);
   menu_.addMenu(&hotkeyMenu_);
 
   QAction* clipboard = item(menu_, "Zwischenablage-Verlauf", [this] {
@@ -141,41 +185,63 @@ void AppDelegate::rebuildMenu() {
   item(menu_, "Varek beenden", [] { QCoreApplication::quit(); });
 }
 
-void AppDelegate::chooseHotkey(Hotkey::Choice choice) {
-  hotkey_.setChoice(choice);
-  const bool registered = hotkey_.registerKey();
-  if (!registered || choice == Hotkey::Choice::commandSpace) explainCommandSpace();
+void AppDelegate::chooseHotkey(QKeyCombination preset) {
+  changeHotkey(preset);
+  if (!hotkey_.registered()) explainHotkeyProblem(preset);
 }
 
-void AppDelegate::explainCommandSpace() {
+void AppDelegate::changeHotkey(QKeyCombination combination) {
+  hotkey_.setCombination(combination);
+  std::string line = "Kürzel " + Hotkey::label(combination).toStdString() + " gewählt";
+  if (hotkey_.status() == Hotkey::Status::taken) {
+    line += ", ist aber belegt";
+  } else if (!hotkey_.registered()) {
+    line += failure(combination, hotkey_.status());
+  }
+  log_.write(line);
+  showHotkey();
+}
+
+void AppDelegate::showHotkey() {
+  if (!trayIcon_) return;
+  QString tip = "Varek – " + Hotkey::label(hotkey_.combination());
+  if (!hotkey_.registered()) tip += " (ohne Wirkung)";
+  trayIcon_->setToolTip(tip);
+}
+
+void AppDelegate::chooseOtherHotkey() {
+  HotkeyDialog dialog(hotkey_, [this](QKeyCombination combination) {
+    // Only a combination that is Varek's is stored; a taken one stays in the dialog.
+    if (hotkey_.grab(combination) != Hotkey::Status::registered) return false;
+    changeHotkey(combination);
+    return hotkey_.registered();
+  });
+  dialog.exec();
+}
+
+void AppDelegate::explainHotkeyProblem(QKeyCombination combination) {
   QMessageBox alert;
   alert.setWindowTitle("Varek");
-  alert.setText("⌘ Leertaste von Spotlight übernehmen");
-  alert.setInformativeText(
-      "Schalte in Systemeinstellungen → Tastatur → Tastaturkurzbefehle → Spotlight den Eintrag "
-      "„Spotlight-Suche einblenden“ aus. Danach reagiert Varek auf ⌘ Leertaste.");
-  QPushButton* open = alert.addButton("Tastaturkurzbefehle öffnen", QMessageBox::AcceptRole);
-  alert.addButton("Später", QMessageBox::RejectRole);
-  alert.setDefaultButton(open);
+  alert.setIcon(QMessageBox::Warning);
+  alert.setText(HotkeyDialog::problem(hotkey_.status(), combination, HotkeyDialog::Where::here));
+  QPushButton* other = alert.addButton("Anderes Kürzel …", QMessageBox::ActionRole);
+  const std::optional<AppIndex::Entry> pane = keyboardShortcutsPane(controller_.get());
+  QPushButton* open =
+      pane ? alert.addButton("Tastenkürzel-Einstellungen öffnen", QMessageBox::AcceptRole)
+           : nullptr;
+  alert.addButton("Schließen", QMessageBox::RejectRole);
+  alert.setDefaultButton(other);
   // The launcher has no window in front; the note must not open behind another one.
   alert.setWindowFlag(Qt::WindowStaysOnTopHint);
   alert.exec();
-  if (alert.clickedButton() == open) openKeyboardShortcuts();
-}
-
-void AppDelegate::openKeyboardShortcuts() {
-  if (!controller_) return;
-  for (const AppIndex::Entry& entry : controller_->model().apps().entries()) {
-    const std::string name = std::filesystem::path(entry.path).filename().string();
-    const bool shortcuts = std::find(kKeyboardShortcutPanes.begin(), kKeyboardShortcutPanes.end(),
-                                     name) != kKeyboardShortcutPanes.end();
-    if (entry.kind != Item::Kind::setting || !shortcuts) continue;
-    if (entry.url) {
-      platform_.workspace.openUrl(*entry.url);
+  if (alert.clickedButton() == other) {
+    chooseOtherHotkey();
+  } else if (open != nullptr && alert.clickedButton() == open) {
+    if (pane->url) {
+      platform_.workspace.openUrl(*pane->url);
     } else {
-      platform_.workspace.openApplication(entry.path);
+      platform_.workspace.openApplication(pane->path);
     }
-    return;
   }
 }
 

@@ -3,6 +3,7 @@
 // and warms the panel up a second after start. There is no main window.
 #pragma once
 
+#include <QActionGroup>
 #include <QMenu>
 #include <QObject>
 #include <QPixmap>
@@ -32,12 +33,17 @@ class AppDelegate : public QObject {
   ~AppDelegate() override;
 
   // Start-up once the event loop runs, in this order: panel, hotkey (a taken combination
-  // is only logged), tray icon and menu, control signals, and the delayed warm-up.
+  // is logged, and announced once where a tray shows notifications), tray icon and menu,
+  // control signals, and the delayed warm-up.
   void start();
   // Builds every item afresh from the stored settings; runs each time the menu opens.
   void rebuildMenu();
-  // The modal note after choosing ⌘ Leertaste, which the desktop usually holds itself.
-  void explainCommandSpace();
+  // Stores and grabs the combination, logs the change and shows it in the tooltip.
+  void changeHotkey(QKeyCombination combination);
+  // The modal note after choosing a combination that could not be grabbed.
+  void explainHotkeyProblem(QKeyCombination combination);
+  // The dialog that records any other combination.
+  void chooseOtherHotkey();
 
   // The tray's four-pointed star, 18 points square, at this many pixels per point.
   static QPixmap menuIcon(qreal scale = 1);
@@ -51,14 +57,15 @@ class AppDelegate : public QObject {
  private:
   QAction* item(QMenu& menu, const QString& title, std::function<void()> action);
   void togglePanel();
-  void chooseHotkey(Hotkey::Choice choice);
-  void openKeyboardShortcuts();
+  void chooseHotkey(QKeyCombination preset);
+  void showHotkey();
 
   Platform platform_;
   Log& log_;
   std::unique_ptr<PanelController> controller_;
   Hotkey hotkey_;
   LoginItem loginItem_;
+  QActionGroup hotkeyChoices_{nullptr};
   QMenu menu_;
   QMenu hotkeyMenu_;
   std::unique_ptr<QSystemTrayIcon> trayIcon_;

@@ -4,23 +4,93 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace varek {
 namespace {
 
-constexpr std::string_view kOptionLabel = "⌥ Leertaste";
-constexpr std::string_view kControlLabel = "⌃ Leertaste";
-constexpr std::string_view kCommandLabel = "⌘ Leertaste";
-
-constexpr xcb_keysym_t kSpaceSymbol = 0x0020;    // XK_space
 constexpr xcb_keysym_t kNumLockSymbol = 0xff7f;  // XK_Num_Lock
+// Function keys are consecutive in both Qt and X11: XK_F1 onwards.
+constexpr xcb_keysym_t kF1Symbol = 0xffbe;
 // Shift, Lock, Control and Mod1 to Mod5; the bits above are mouse buttons held down.
 constexpr std::uint16_t kModifierBits = 0x00ff;
 // The high bit of an event's type marks one that a client sent; it is the same key.
 constexpr std::uint8_t kEventTypeBits = 0x7f;
 constexpr int kModifierCount = 8;
+// Qt's key codes of printable Latin-1 keys are their (upper-case) characters, and so are
+// X11's keysyms of them, only in lower case.
+constexpr int kLatin1First = 0x20, kAsciiLast = 0x7e, kLatin1UpperFirst = 0xa0, kLatin1Last = 0xff;
+
+// The keys other than characters and function keys that make sense in a combination.
+constexpr std::pair<Qt::Key, xcb_keysym_t> kSpecialKeys[] = {
+    {Qt::Key_Escape, 0xff1b}, {Qt::Key_Tab, 0xff09},      {Qt::Key_Backspace, 0xff08},
+    {Qt::Key_Return, 0xff0d}, {Qt::Key_Enter, 0xff8d},    {Qt::Key_Insert, 0xff63},
+    {Qt::Key_Delete, 0xffff}, {Qt::Key_Pause, 0xff13},    {Qt::Key_Print, 0xff61},
+    {Qt::Key_Home, 0xff50},   {Qt::Key_End, 0xff57},      {Qt::Key_Left, 0xff51},
+    {Qt::Key_Up, 0xff52},     {Qt::Key_Right, 0xff53},    {Qt::Key_Down, 0xff54},
+    {Qt::Key_PageUp, 0xff55}, {Qt::Key_PageDown, 0xff56}, {Qt::Key_Menu, 0xff67},
+};
+
+// Qt's portable names beside the German ones of the keyboard and of this program.
+constexpr std::pair<std::string_view, std::string_view> kGermanNames[] = {
+    {"Ctrl", "Strg"},       {"Meta", "Super"},     {"Shift", "Umschalt"},
+    {"Space", "Leertaste"}, {"Return", "Eingabe"}, {"Backspace", "Rücktaste"},
+    {"Del", "Entf"},        {"Ins", "Einfg"},      {"PgUp", "Bild auf"},
+    {"PgDown", "Bild ab"},  {"Home", "Pos1"},      {"End", "Ende"},
+    {"Left", "Links"},      {"Right", "Rechts"},   {"Up", "Hoch"},
+    {"Down", "Runter"},
+};
+
+// What versions before stored: the glyph of the modifier and the German key name.
+const std::pair<std::string_view, QKeyCombination> kGlyphLabels[] = {
+    {"⌥ Leertaste", Hotkey::kPresets[0]},
+    {"⌃ Leertaste", Hotkey::kPresets[1]},
+    {"⌘ Leertaste", Hotkey::kPresets[2]},
+};
+
+enum class Names { portable, german };
+
+QString text(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// Each name between the plus signs in the other language where it has one. A plus sign
+// that is the key itself ("Ctrl++") leaves an empty name and stays as it is.
+QString translated(const QString& combination, Names to) {
+  QString result;
+  for (qsizetype start = 0; start <= combination.size();) {
+    qsizetype end = combination.indexOf(u'+', start);
+    if (end < 0) end = combination.size();
+    QString name = combination.mid(start, end - start).trimmed();
+    for (const auto& [portable, german] : kGermanNames) {
+      const QString from = text(to == Names::portable ? german : portable);
+      if (name.compare(from, Qt::CaseInsensitive) == 0) {
+        name = text(to == Names::portable ? portable : german);
+        break;
+      }
+    }
+    result += name;
+    if (end < combination.size()) result += u'+';
+    start = end + 1;
+  }
+  return result;
+}
+
+xcb_keysym_t keysymOf(Qt::Key key) {
+  const int code = key;
+  if ((code >= kLatin1First && code <= kAsciiLast) ||
+      (code >= kLatin1UpperFirst && code <= kLatin1Last)) {
+    return QChar(code).toLower().unicode();
+  }
+  if (code >= Qt::Key_F1 && code <= Qt::Key_F35) return kF1Symbol + (code - Qt::Key_F1);
+  for (const auto& [special, symbol] : kSpecialKeys) {
+    if (special == key) return symbol;
+  }
+  return 0;
+}
 
 struct XcbFree {
   void operator()(void* memory) const { std::free(memory); }
@@ -61,72 +131,84 @@ std::uint16_t numLockMask(xcb_connection_t* connection, xcb_keycode_t numLock) {
 
 }  // namespace
 
-std::string_view Hotkey::label(Choice choice) {
-  switch (choice) {
-    case Choice::optionSpace:
-      return kOptionLabel;
-    case Choice::controlSpace:
-      return kControlLabel;
-    case Choice::commandSpace:
-      return kCommandLabel;
+std::optional<QKeyCombination> Hotkey::parse(std::string_view stored) {
+  for (const auto& [glyphs, combination] : kGlyphLabels) {
+    if (stored == glyphs) return combination;
   }
-  return kOptionLabel;
+  const QKeySequence sequence = QKeySequence::fromString(translated(text(stored), Names::portable),
+                                                         QKeySequence::PortableText);
+  if (sequence.count() != 1 || refusal(sequence[0])) return std::nullopt;
+  return sequence[0];
 }
 
-std::optional<Hotkey::Choice> Hotkey::choiceFromLabel(std::string_view text) {
-  for (Choice choice : kChoices) {
-    if (label(choice) == text) return choice;
+std::string Hotkey::portableText(QKeyCombination combination) {
+  return QKeySequence(combination).toString(QKeySequence::PortableText).toStdString();
+}
+
+QString Hotkey::label(QKeyCombination combination) {
+  return translated(QKeySequence(combination).toString(QKeySequence::PortableText), Names::german);
+}
+
+std::optional<QString> Hotkey::refusal(QKeyCombination combination) {
+  if (keysymOf(combination.key()) == 0) {
+    return QString("Diese Taste kann kein Tastenkürzel sein. Bitte eine andere wählen.");
+  }
+  const Qt::KeyboardModifiers needed = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+  if (!(combination.keyboardModifiers() & needed)) {
+    return QString(
+               "„%1“ allein geht nicht: Varek würde die Taste beim Tippen in jedem "
+               "Programm abfangen. Bitte zusammen mit Strg, Alt oder Super drücken.")
+        .arg(label(combination));
   }
   return std::nullopt;
 }
 
-std::uint16_t Hotkey::modifiers(Choice choice) {
-  switch (choice) {
-    case Choice::optionSpace:
-      return XCB_MOD_MASK_1;
-    case Choice::controlSpace:
-      return XCB_MOD_MASK_CONTROL;
-    case Choice::commandSpace:
-      return XCB_MOD_MASK_4;
-  }
-  return XCB_MOD_MASK_1;
+std::uint16_t Hotkey::modifiers(QKeyCombination combination) {
+  const Qt::KeyboardModifiers held = combination.keyboardModifiers();
+  std::uint16_t mask = 0;
+  if (held & Qt::ShiftModifier) mask |= XCB_MOD_MASK_SHIFT;
+  if (held & Qt::ControlModifier) mask |= XCB_MOD_MASK_CONTROL;
+  if (held & Qt::AltModifier) mask |= XCB_MOD_MASK_1;
+  if (held & Qt::MetaModifier) mask |= XCB_MOD_MASK_4;
+  return mask;
 }
 
 Hotkey::Hotkey(Defaults& defaults) : defaults_(defaults) {}
 
 Hotkey::~Hotkey() { unregisterKey(); }
 
-Hotkey::Choice Hotkey::choice() const {
+QKeyCombination Hotkey::combination() const {
   const std::optional<std::string> stored = defaults_.string(kDefaultsKey);
-  return stored ? choiceFromLabel(*stored).value_or(Choice::optionSpace) : Choice::optionSpace;
+  return stored ? parse(*stored).value_or(kPresets[0]) : kPresets[0];
 }
 
-void Hotkey::setChoice(Choice choice) {
-  defaults_.setString(kDefaultsKey, std::string(label(choice)));
+void Hotkey::setCombination(QKeyCombination combination) {
+  defaults_.setString(kDefaultsKey, portableText(combination));
   registerKey();
 }
 
-bool Hotkey::registerKey() {
+Hotkey::Status Hotkey::grab(QKeyCombination combination) {
+  unregisterKey();
+  if (refusal(combination)) return status_ = Status::refused;
   xcb_connection_t* connection = qtConnection();
-  if (connection == nullptr) return false;
+  if (connection == nullptr) return status_ = Status::noDisplay;
   if (!installed_) {
     qGuiApp->installNativeEventFilter(this);
     installed_ = true;
   }
-  unregisterKey();
 
   root_ = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
   xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection);
-  keycode_ = keycodeOf(symbols, kSpaceSymbol);
+  keycode_ = keycodeOf(symbols, keysymOf(combination.key()));
   const xcb_keycode_t numLock = keycodeOf(symbols, kNumLockSymbol);
   xcb_key_symbols_free(symbols);
-  if (keycode_ == 0) return false;
+  if (keycode_ == 0) return status_ = Status::missingKey;
 
   // A grab matches its modifiers exactly, so CapsLock or NumLock being on would otherwise
   // silence the hotkey: each combination of the two is grabbed as well.
   const std::uint16_t numLockBit = numLockMask(connection, numLock);
   ignoredModifiers_ = static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK | numLockBit);
-  modifiers_ = modifiers(choice());
+  modifiers_ = modifiers(combination);
   std::vector<std::uint16_t> variants = {0, XCB_MOD_MASK_LOCK};
   if (numLockBit != 0) {
     variants.push_back(numLockBit);
@@ -153,13 +235,14 @@ bool Hotkey::registerKey() {
   }
   if (taken) {
     unregisterKey();
-    return false;
+    return status_ = Status::taken;
   }
-  return true;
+  return status_ = Status::registered;
 }
 
 void Hotkey::unregisterKey() {
   held_ = false;
+  status_ = Status::off;
   if (grabs_.empty()) return;
   xcb_connection_t* connection = qtConnection();
   if (connection != nullptr) {

@@ -1,0 +1,150 @@
+// The hotkey's stored forms, its grab on the private desktop's X server, and the dialog
+// that records another combination.
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "app/hotkey.h"
+#include "app/hotkey_dialog.h"
+#include "tests/support/memory_defaults.h"
+
+namespace varek {
+namespace {
+
+constexpr QKeyCombination kAltSpace(Qt::AltModifier, Qt::Key_Space);
+constexpr QKeyCombination kCtrlK(Qt::ControlModifier, Qt::Key_K);
+constexpr QKeyCombination kCtrlJ(Qt::ControlModifier, Qt::Key_J);
+
+// Another X client, as a desktop that binds combinations itself would be.
+struct OtherClient {
+  // Whether the server lets this client have the key with these modifiers (and extra); it
+  // keeps what it gets.
+  bool grab(xcb_keysym_t symbol, QKeyCombination combination, std::uint16_t extra = 0) {
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols.get(), symbol);
+    const xcb_keycode_t code = codes ? codes[0] : 0;
+    std::free(codes);
+    const auto modifiers = static_cast<std::uint16_t>(Hotkey::modifiers(combination) | extra);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root;
+    xcb_generic_error_t* error = xcb_request_check(
+        connection.get(), xcb_grab_key_checked(connection.get(), 0, root, modifiers, code,
+                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    std::free(error);
+    return error == nullptr;
+  }
+
+  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection{
+      xcb_connect(nullptr, nullptr), &xcb_disconnect};
+  std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols{
+      xcb_key_symbols_alloc(connection.get()), &xcb_key_symbols_free};
+};
+
+TEST(Hotkey, StoredTextReadsAsOneCombinationAndIsWrittenPortably) {
+  // stored text, label of the combination read, what storing that combination writes
+  const std::tuple<std::string, QString, std::string> rows[] = {
+      {"Alt+Space", "Alt+Leertaste", "Alt+Space"},
+      {"meta+space", "Super+Leertaste", "Meta+Space"},
+      {"⌥ Leertaste", "Alt+Leertaste", "Alt+Space"},  // the labels stored before
+      {"⌃ Leertaste", "Strg+Leertaste", "Ctrl+Space"},
+      {"⌘ Leertaste", "Super+Leertaste", "Meta+Space"},
+      {"Strg+Leertaste", "Strg+Leertaste", "Ctrl+Space"},  // the tray's own words
+      {"Strg + Umschalt + Ä", "Strg+Umschalt+Ä", "Ctrl+Shift+Ä"},
+      {"Super+Pos1", "Super+Pos1", "Meta+Home"},
+      {"Ctrl++", "Strg++", "Ctrl++"},
+      {"Alt+F12", "Alt+F12", "Alt+F12"},
+      // Anything else is the first preset: no modifier, two combinations, garbage.
+      {"K", "Alt+Leertaste", "Alt+Space"},
+      {"Shift+K", "Alt+Leertaste", "Alt+Space"},
+      {"Alt+Space, Ctrl+K", "Alt+Leertaste", "Alt+Space"},
+      {"⌃ Leertaste ", "Alt+Leertaste", "Alt+Space"},
+      {"", "Alt+Leertaste", "Alt+Space"},
+  };
+  for (const auto& [stored, label, written] : rows) {
+    test::MemoryDefaults defaults;
+    defaults.setString(Hotkey::kDefaultsKey, stored);
+    Hotkey hotkey(defaults);
+    const QKeyCombination read = hotkey.combination();
+    EXPECT_EQ(Hotkey::label(read), label) << stored;
+    hotkey.setCombination(read);
+    EXPECT_EQ(defaults.string(Hotkey::kDefaultsKey), written) << stored;
+    EXPECT_EQ(Hotkey::parse(label.toStdString()), read) << "the label reads back: " << stored;
+  }
+}
+
+TEST(Hotkey, GrabsTheChosenCombinationOrNothing) {
+  const std::pair<QKeyCombination, xcb_keysym_t> chosen[] = {
+      {kAltSpace, ' '},
+      {QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_K), 'k'},
+      {QKeyCombination(Qt::MetaModifier, Qt::Key_F5), 0xffc2},
+  };
+  test::MemoryDefaults defaults;
+  Hotkey hotkey(defaults);
+  for (const auto& [combination, symbol] : chosen) {
+    hotkey.setCombination(combination);
+    ASSERT_TRUE(hotkey.registered()) << Hotkey::portableText(combination);
+    OtherClient probe;
+    EXPECT_FALSE(probe.grab(symbol, combination)) << Hotkey::portableText(combination);
+    EXPECT_FALSE(probe.grab(symbol, combination, XCB_MOD_MASK_LOCK)) << "CapsLock on too";
+  }
+  // Taken elsewhere: neither the earlier combination nor a variant of this one stays ours.
+  OtherClient desktop;
+  ASSERT_TRUE(desktop.grab('k', kCtrlK));
+  EXPECT_EQ(hotkey.grab(kCtrlK), Hotkey::Status::taken);
+  EXPECT_FALSE(hotkey.registered());
+  OtherClient probe;
+  EXPECT_TRUE(probe.grab(chosen[2].second, chosen[2].first));
+  EXPECT_TRUE(probe.grab('k', kCtrlK, XCB_MOD_MASK_LOCK));
+  EXPECT_EQ(hotkey.grab(QKeyCombination(Qt::Key_K)), Hotkey::Status::refused) << "no modifier";
+}
+
+// Each row presses keys in the dialog (the second while the first is still held), then
+// reads what it says and what "Übernehmen" stores.
+TEST(HotkeyDialog, RecordsTheFirstCombinationAndSaysWhetherItIsFree) {
+  const QString free = "Strg+K ist frei. Mit „Übernehmen“ öffnet es künftig Varek.";
+  const QString taken =
+      "Strg+J ist belegt. In den Tastenkürzel-Einstellungen der Arbeitsumgebung freigeben oder "
+      "hier ein anderes Kürzel wählen.";
+  const QString alone =
+      "„K“ allein geht nicht: Varek würde die Taste beim Tippen in jedem Programm abfangen. Bitte "
+      "zusammen mit Strg, Alt oder Super drücken.";
+  // keys pressed, message, what is stored after "Übernehmen"
+  const std::tuple<std::vector<QKeyCombination>, QString, std::string> rows[] = {
+      {{kCtrlK}, free, "Ctrl+K"},
+      {{kCtrlK, kCtrlJ}, free, "Ctrl+K"},  // a sequence of two is cut to its first
+      {{kCtrlJ}, taken, "Alt+Space"},
+      {{QKeyCombination(Qt::Key_K)}, alone, "Alt+Space"},
+  };
+  OtherClient desktop;
+  ASSERT_TRUE(desktop.grab('j', kCtrlJ));
+  for (const auto& [keys, message, stored] : rows) {
+    test::MemoryDefaults defaults;
+    Hotkey hotkey(defaults);
+    ASSERT_TRUE(hotkey.registerKey());
+    HotkeyDialog dialog(hotkey, [&](QKeyCombination combination) {
+      hotkey.setCombination(combination);
+      return hotkey.registered();
+    });
+    EXPECT_FALSE(hotkey.registered()) << "its own grab would swallow the current combination";
+    for (QKeyCombination key : keys) {
+      QTest::keyPress(&dialog.recorder(), key.key(), key.keyboardModifiers());
+    }
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+      QTest::keyRelease(&dialog.recorder(), key->key(), key->keyboardModifiers());
+    }
+    const std::string name = message.left(20).toStdString();
+    EXPECT_EQ(dialog.recorder().keySequence().count(), 1) << name;
+    EXPECT_EQ(dialog.message(), message) << name;
+    EXPECT_EQ(dialog.applyButton().isEnabled(), message == free) << name;
+    dialog.applyButton().click();
+    EXPECT_EQ(defaults.string(Hotkey::kDefaultsKey).value_or("Alt+Space"), stored) << name;
+    if (message != free) dialog.reject();
+    EXPECT_TRUE(hotkey.registered()) << "either way out grabs again: " << name;
+  }
+}
+
+}  // namespace
+}  // namespace varek
