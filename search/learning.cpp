@@ -167,35 +167,48 @@ std::string encode(const Learning::Store& store) {
   return root.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-}  // namespace
-
-Learning::Learning(Defaults& defaults, const Clock& clock) : defaults_(defaults), clock_(clock) {
-  auto bytes = defaults_.data(kKey);
-  if (!bytes) return;
-  if (auto store = decode(*bytes)) {
-    store_ = std::move(*store);
-  } else {
-    unreadable_ = std::move(bytes);
-  }
-}
-
-void Learning::record(const std::string& id, const std::string& query) {
-  Use& use = store_.uses[id];
+// Counts one activation of id at now after a query with the given key.
+void add(Learning::Store& store, const std::string& id, const std::string& key, double now) {
+  Learning::Use& use = store.uses[id];
   use.count += 1;
-  use.last = clock_.now();
-
-  const std::string key = queryKey(query);
+  use.last = now;
   for (const std::size_t length : prefixLengths(key)) {
-    long long& picks = store_.picks[key.substr(0, length)][id];
+    long long& picks = store.picks[key.substr(0, length)][id];
     // A hand-edited store may already hold the largest count; it stays there rather than
     // overflowing.
     if (picks < std::numeric_limits<long long>::max()) ++picks;
   }
-
-  if (store_.picks.size() > kPruneAbove) {
-    std::erase_if(store_.picks, [](const auto& entry) { return total(entry.second) <= 1; });
+  if (store.picks.size() > kPruneAbove) {
+    std::erase_if(store.picks, [](const auto& entry) { return total(entry.second) <= 1; });
   }
-  save();
+}
+
+}  // namespace
+
+Learning::Learning(Defaults& defaults, const Clock& clock) : defaults_(defaults), clock_(clock) {
+  if (const auto bytes = defaults_.data(kKey)) {
+    if (auto store = decode(*bytes)) store_ = std::move(*store);
+  }
+}
+
+void Learning::record(const std::string& id, const std::string& query) {
+  const double now = clock_.now();
+  const std::string key = queryKey(query);
+  // The pick is added to the store as saved now, not to this process's older copy, so the
+  // picks that "varek run" and the launcher make at the same time add up.
+  defaults_.update([&](Defaults& stored) {
+    Store store;
+    if (const auto bytes = stored.data(kKey)) {
+      if (auto decoded = decode(*bytes)) {
+        store = std::move(*decoded);
+      } else {
+        stored.setData(kUnreadableKey, *bytes);
+      }
+    }
+    add(store, id, key, now);
+    stored.setData(kKey, encode(store));
+    store_ = std::move(store);
+  });
 }
 
 double Learning::boost(const std::string& id, const std::string& key) const {
@@ -235,14 +248,5 @@ std::vector<std::string> Learning::top(std::size_t count) const {
 }
 
 std::string Learning::queryKey(std::string_view query) { return fold(trimBlanks(query)); }
-
-void Learning::save() {
-  const std::string bytes = encode(store_);
-  if (unreadable_) {
-    defaults_.setData(kUnreadableKey, *unreadable_);
-    unreadable_.reset();
-  }
-  defaults_.setData(kKey, bytes);
-}
 
 }  // namespace varek

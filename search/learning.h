@@ -1,9 +1,9 @@
 // Remembers what the user picks, per item and per typed prefix, so that ranking can
-// favour it. Persisted as JSON under the user-defaults key "learning.v1" after every pick.
+// favour it. Persisted as JSON under the user-defaults key "learning.v1" after every pick,
+// which is added to the store as saved at that moment, so several processes' picks add up.
 #pragma once
 
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +18,9 @@ class Learning {
   // Loads the stored picks; missing or unreadable data starts an empty store.
   Learning(Defaults& defaults, const Clock& clock);
 
-  // Counts one activation of id after the raw query text, and saves.
+  // Counts one activation of id after the raw query text in the store as saved now (with
+  // what other processes recorded since this one read it), saves, and keeps the result.
+  // Stored data that cannot be read is set aside under "learning.v1.unreadable" first.
   void record(const std::string& id, const std::string& query);
   // The learned bonus of id for a query key made by queryKey().
   double boost(const std::string& id, const std::string& key) const;
@@ -38,13 +40,9 @@ class Learning {
   };
 
  private:
-  void save();
-
   Defaults& defaults_;
   const Clock& clock_;
   Store store_;
-  // The stored bytes that could not be read, kept until the first save copies them aside.
-  std::optional<std::string> unreadable_;
 };
 
 }  // namespace varek

@@ -79,6 +79,8 @@ void SearchModel::setQuery(std::string query) {
 void SearchModel::setMode(Mode mode) {
   if (mode == mode_) return;
   mode_ = mode;
+  // Another process may have recorded or emptied the history since this one last looked.
+  if (mode_ == Mode::clipboard) clipboard_->refresh();
   notify(Field::mode);
   search();
 }

@@ -150,12 +150,14 @@ ClipboardHistory::ClipboardHistory(Pasteboard& pasteboard, Scheduler& scheduler,
       file_(std::move(file)),
       lastChange_(pasteboard.changeCount()) {
   const std::filesystem::path folder = std::filesystem::path(file_).parent_path();
-  if (folder.empty()) return;
-  std::error_code ignored;
-  std::filesystem::create_directories(folder.parent_path(), ignored);
-  // mkdir with the final mode leaves no moment in which others could look inside; the
-  // chmod undoes a umask that took the owner's own bits away.
-  if (::mkdir(folder.c_str(), kFolderMode) == 0) ::chmod(folder.c_str(), kFolderMode);
+  if (!folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder.parent_path(), ignored);
+    // mkdir with the final mode leaves no moment in which others could look inside; the
+    // chmod undoes a umask that took the owner's own bits away.
+    if (::mkdir(folder.c_str(), kFolderMode) == 0) ::chmod(folder.c_str(), kFolderMode);
+  }
+  PrivateFile::removeStaleTemporaries(file_);
 }
 
 bool ClipboardHistory::enabled() const { return defaults_.boolean(kEnabledKey).value_or(true); }
@@ -173,13 +175,7 @@ void ClipboardHistory::setEnabled(bool enabled) {
 }
 
 void ClipboardHistory::start() {
-  std::string bytes;
-  const PrivateFile::ReadResult result = PrivateFile::read(file_, bytes);
-  std::optional<std::vector<Entry>> decoded;
-  if (result == PrivateFile::ReadResult::read) decoded = decode(bytes);
-  if (decoded) entries_ = std::move(*decoded);
-  setAsideBeforeSave_ = result != PrivateFile::ReadResult::missing && !decoded;
-
+  load();
   if (enabled() && !timer_) {
     timer_ = scheduler_.repeat(kPollSeconds, kPollTolerance, [weak = weak_from_this()] {
       if (const auto self = weak.lock()) self->poll();
@@ -212,21 +208,44 @@ void ClipboardHistory::poll() {
   if (!hasContent(candidate) || hasMoreCharactersThan(candidate, kMaxCharacters)) return;
 
   const std::string compared = comparisonForm(candidate);
-  std::erase_if(entries_,
-                [&](const Entry& entry) { return comparisonForm(entry.text) == compared; });
-  entries_.insert(entries_.begin(), Entry{std::move(candidate), clock_.now()});
-  if (entries_.size() > kMaxEntries) entries_.resize(kMaxEntries);
-  save();
+  const Entry copied{std::move(candidate), clock_.now()};
+  change([&](std::vector<Entry>& entries) {
+    std::erase_if(entries,
+                  [&](const Entry& entry) { return comparisonForm(entry.text) == compared; });
+    entries.insert(entries.begin(), copied);
+    if (entries.size() > kMaxEntries) entries.resize(kMaxEntries);
+  });
 }
 
 void ClipboardHistory::clear() {
-  entries_.clear();
-  save();
+  change([](std::vector<Entry>& entries) { entries.clear(); });
 }
 
-void ClipboardHistory::save() {
-  if (PrivateFile::write(file_, encode(entries_), {.setAsideFirst = setAsideBeforeSave_}))
-    setAsideBeforeSave_ = false;
+void ClipboardHistory::refresh() {
+  if (PrivateFile::stamp(file_) != stamp_) load();
+}
+
+void ClipboardHistory::load() {
+  stamp_ = PrivateFile::stamp(file_);
+  std::string bytes;
+  if (PrivateFile::read(file_, bytes) != PrivateFile::ReadResult::read) return;
+  if (auto decoded = decode(bytes)) entries_ = std::move(*decoded);
+}
+
+void ClipboardHistory::change(const std::function<void(std::vector<Entry>&)>& operation) {
+  std::vector<Entry> changed;
+  const PrivateFile::Update done = PrivateFile::update(file_, [&](PrivateFile::Update& file) {
+    std::optional<std::vector<Entry>> stored;
+    if (file.found == PrivateFile::ReadResult::read) stored = decode(file.bytes);
+    // A file that is missing or cannot be read is no history to build on: the list in
+    // memory is, as it is all the history there is.
+    changed = stored ? std::move(*stored) : entries_;
+    operation(changed);
+    file.replacement = encode(changed);
+    file.setAsideFirst = file.found != PrivateFile::ReadResult::missing && !stored;
+  });
+  entries_ = std::move(changed);
+  stamp_ = done.stamp;
 }
 
 }  // namespace varek

@@ -1,10 +1,14 @@
 // The newest 200 distinct texts and file lists copied while the launcher runs, kept in
 // "zwischenablage.json". The clipboard has no change signal, so it is polled twice a
-// second; copies marked as secret or transient by password managers are never kept.
+// second; copies marked as secret or transient by password managers are never kept. Every
+// change is made to the file as it is at that moment, so other processes' entries are kept
+// and an emptied history stays empty.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "platform/defaults.h"
 #include "platform/pasteboard.h"
 #include "platform/scheduler.h"
+#include "sources/private_file.h"
 
 namespace varek {
 
@@ -29,7 +34,8 @@ class ClipboardHistory : public std::enable_shared_from_this<ClipboardHistory> {
   static constexpr double kPollTolerance = 0.2;
 
   // Remembers the clipboard's current change count, so what is on it now is not
-  // recorded, and creates the file's folder. Loads nothing; call start().
+  // recorded, creates the file's folder and removes what writers killed while saving left
+  // there. Loads nothing; call start().
   ClipboardHistory(Pasteboard& pasteboard, Scheduler& scheduler, const Clock& clock,
                    Defaults& defaults, std::string file);
 
@@ -45,13 +51,20 @@ class ClipboardHistory : public std::enable_shared_from_this<ClipboardHistory> {
 
   // Loads the file over the list in memory, then polls if recording is on.
   void start();
+  // Loads the file again if another process changed it since; cheap when none did.
+  void refresh();
   // One look at the clipboard; the timer calls it.
   void poll();
-  // Empties the list and the file ("Verlauf leeren").
+  // Empties the list and the file ("Verlauf leeren"); entries that another process still
+  // holds in memory do not come back with its next copy.
   void clear();
 
  private:
-  void save();
+  // Takes the file's list when it can be read.
+  void load();
+  // Applies operation to the list in the file as it is now (or, when the file is missing
+  // or unreadable, to the list in memory), saves and keeps the result.
+  void change(const std::function<void(std::vector<Entry>&)>& operation);
 
   Pasteboard& pasteboard_;
   Scheduler& scheduler_;
@@ -61,8 +74,8 @@ class ClipboardHistory : public std::enable_shared_from_this<ClipboardHistory> {
   std::vector<Entry> entries_;
   std::int64_t lastChange_;
   std::unique_ptr<Scheduler::Timer> timer_;
-  // The last load found a file it could not read; the next save moves it aside first.
-  bool setAsideBeforeSave_ = false;
+  // The file that entries_ was last loaded from or saved to.
+  std::optional<PrivateFile::Stamp> stamp_;
 };
 
 }  // namespace varek

@@ -31,88 +31,135 @@ void createFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-struct JsonDefaults::Values {
+// The values as one JSON object; also the store handed to a change inside update().
+class JsonDefaults::Values : public Defaults {
+ public:
+  std::optional<std::string> data(const std::string& key) const override {
+    const nlohmann::json* value = find(key);
+    if (!value || !value->is_object()) return std::nullopt;
+    const auto encoded = value->find(kDataMember);
+    if (encoded == value->end() || !encoded->is_string()) return std::nullopt;
+    const std::string& text = encoded->get_ref<const std::string&>();
+    const auto decoded =
+        QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
+                                       QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) return std::nullopt;
+    return decoded.decoded.toStdString();
+  }
+  void setData(const std::string& key, const std::string& bytes) override {
+    const QByteArray encoded =
+        QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())).toBase64();
+    object[key] = {{kDataMember, encoded.toStdString()}};
+  }
+  std::optional<bool> boolean(const std::string& key) const override {
+    const nlohmann::json* value = find(key);
+    if (!value || !value->is_boolean()) return std::nullopt;
+    return value->get<bool>();
+  }
+  void setBoolean(const std::string& key, bool value) override { object[key] = value; }
+  std::optional<std::string> string(const std::string& key) const override {
+    const nlohmann::json* value = find(key);
+    if (!value || !value->is_string()) return std::nullopt;
+    return value->get<std::string>();
+  }
+  void setString(const std::string& key, const std::string& value) override { object[key] = value; }
+  void update(const std::function<void(Defaults&)>& change) override { change(*this); }
+
   nlohmann::json object = nlohmann::json::object();
 
+ private:
   const nlohmann::json* find(const std::string& key) const {
     const auto found = object.find(key);
     return found == object.end() ? nullptr : &*found;
   }
 };
 
-JsonDefaults::JsonDefaults(std::string file)
-    : file_(std::move(file)), values_(std::make_unique<Values>()) {
+struct JsonDefaults::State {
+  // The file's values, plus changes whose write failed.
+  Values values;
+  // The file as last read or written here; a change compares it with the file under the
+  // lock, as stamps alone could miss a quick rewrite of the same size.
+  PrivateFile::ReadResult found = PrivateFile::ReadResult::missing;
   std::string bytes;
-  switch (PrivateFile::read(file_, bytes)) {
-    case PrivateFile::ReadResult::missing:
-      return;
-    case PrivateFile::ReadResult::failed:
-      setAsidePending_ = true;
-      return;
-    case PrivateFile::ReadResult::read:
-      break;
+  std::optional<PrivateFile::Stamp> stamp;
+  // The file holds no JSON object; the next write moves it aside first.
+  bool unreadable = false;
+
+  void load(PrivateFile::ReadResult result, std::string content) {
+    values.object = nlohmann::json::object();
+    nlohmann::json parsed = nlohmann::json::parse(content, nullptr, false);
+    unreadable = result == PrivateFile::ReadResult::failed ||
+                 (result == PrivateFile::ReadResult::read && !parsed.is_object());
+    if (parsed.is_object()) values.object = std::move(parsed);
+    found = result;
+    bytes = std::move(content);
   }
-  nlohmann::json parsed = nlohmann::json::parse(bytes, nullptr, false);
-  if (parsed.is_object()) {
-    values_->object = std::move(parsed);
-  } else {
-    setAsidePending_ = true;
-  }
+};
+
+JsonDefaults::JsonDefaults(std::string file)
+    : file_(std::move(file)), state_(std::make_unique<State>()) {
+  PrivateFile::removeStaleTemporaries(file_);
+  refresh();
 }
 
 JsonDefaults::~JsonDefaults() = default;
 
+void JsonDefaults::refresh() const {
+  std::optional<PrivateFile::Stamp> stamp = PrivateFile::stamp(file_);
+  if (stamp == state_->stamp) return;
+  state_->stamp = stamp;
+  std::string bytes;
+  const PrivateFile::ReadResult found = PrivateFile::read(file_, bytes);
+  if (found != PrivateFile::ReadResult::read) bytes.clear();
+  if (found != state_->found || bytes != state_->bytes) state_->load(found, std::move(bytes));
+}
+
 std::optional<std::string> JsonDefaults::data(const std::string& key) const {
-  const nlohmann::json* value = values_->find(key);
-  if (!value || !value->is_object()) return std::nullopt;
-  const auto encoded = value->find(kDataMember);
-  if (encoded == value->end() || !encoded->is_string()) return std::nullopt;
-  const std::string& text = encoded->get_ref<const std::string&>();
-  const auto decoded =
-      QByteArray::fromBase64Encoding(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
-                                     QByteArray::AbortOnBase64DecodingErrors);
-  if (!decoded) return std::nullopt;
-  return decoded.decoded.toStdString();
+  refresh();
+  return state_->values.data(key);
 }
 
 void JsonDefaults::setData(const std::string& key, const std::string& bytes) {
-  const QByteArray encoded =
-      QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())).toBase64();
-  values_->object[key] = {{kDataMember, encoded.toStdString()}};
-  save();
+  update([&](Defaults& stored) { stored.setData(key, bytes); });
 }
 
 std::optional<bool> JsonDefaults::boolean(const std::string& key) const {
-  const nlohmann::json* value = values_->find(key);
-  if (!value || !value->is_boolean()) return std::nullopt;
-  return value->get<bool>();
+  refresh();
+  return state_->values.boolean(key);
 }
 
 void JsonDefaults::setBoolean(const std::string& key, bool value) {
-  values_->object[key] = value;
-  save();
+  update([&](Defaults& stored) { stored.setBoolean(key, value); });
 }
 
 std::optional<std::string> JsonDefaults::string(const std::string& key) const {
-  const nlohmann::json* value = values_->find(key);
-  if (!value || !value->is_string()) return std::nullopt;
-  return value->get<std::string>();
+  refresh();
+  return state_->values.string(key);
 }
 
 void JsonDefaults::setString(const std::string& key, const std::string& value) {
-  values_->object[key] = value;
-  save();
+  update([&](Defaults& stored) { stored.setString(key, value); });
 }
 
-void JsonDefaults::save() {
+void JsonDefaults::update(const std::function<void(Defaults&)>& change) {
   createFolder(std::filesystem::path(file_).parent_path());
-  // Keys and texts are meant to be UTF-8; a stray invalid byte becomes U+FFFD rather
-  // than losing every other setting with the write.
-  const std::string bytes =
-      values_->object.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace);
-  if (PrivateFile::write(file_, bytes, {.setAsideFirst = setAsidePending_})) {
-    setAsidePending_ = false;
-  }
+  State& state = *state_;
+  const PrivateFile::Update done = PrivateFile::update(file_, [&](PrivateFile::Update& file) {
+    if (file.found != state.found || file.bytes != state.bytes) {
+      state.load(file.found, std::move(file.bytes));
+    }
+    change(state.values);
+    // Keys and texts are meant to be UTF-8; a stray invalid byte becomes U+FFFD rather
+    // than losing every other setting with the write.
+    file.replacement =
+        state.values.object.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace);
+    file.setAsideFirst = state.unreadable;
+  });
+  if (!done.written) return;
+  state.found = PrivateFile::ReadResult::read;
+  state.bytes = *done.replacement;
+  state.stamp = done.stamp;
+  state.unreadable = false;
 }
 
 }  // namespace varek

@@ -1,29 +1,19 @@
-// Two launcher processes writing the same store at once, as when a second instance starts
-// while the first still runs. Every write replaces the file atomically (a private
-// temporary file renamed over it), so the guarantee observed here is "never corrupt":
-// readers always find a whole file, one writer's or the other's, and nothing is ever set
-// aside as unreadable. It is not "nothing lost": each process keeps its own copy in
-// memory and writes all of it, so the last writer's view wins and what the other process
-// recorded in between is dropped.
+// Two processes changing the same store at once: the launcher reads it once and keeps it,
+// "varek run" reads it afresh each time. Neither loses what the other saved.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iostream>
-#include <iterator>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <string>
+#include <set>
 
-#include "platform/clock.h"
 #include "platform/linux/json_defaults.h"
 #include "search/learning.h"
 #include "sources/clipboard_history.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/manual_clock.h"
 
 namespace varek {
 namespace {
@@ -31,115 +21,116 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kWriters = 2;
-constexpr int kRoundsPerWriter = 200;
-// 2001-01-01T00:00:00Z on the Unix time line.
-constexpr double kReferenceDate = 978'307'200;
 
-class SystemClock : public Clock {
- public:
-  double now() const override {
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count() - kReferenceDate;
-  }
-};
-
-std::string contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-fs::path freshFolder(const std::string& name) {
+// The store's file in a fresh folder of its own.
+fs::path freshStore(const std::string& name) {
   const fs::path folder = fs::path(::getenv("VAREK_TEST_HOME")) / "concurrent_stores" / name;
   fs::remove_all(folder);
   fs::create_directories(folder);
-  return folder;
+  return folder / name;
 }
 
-// Runs round(writer, round) kRoundsPerWriter times in each of kWriters child processes at
-// once; true when every child finished normally. A child that throws or crashes fails.
-bool runWriters(const std::function<void(int, int)>& round) {
+// Runs round(writer, round) rounds times in each of kWriters child processes at once; true
+// when every child finished normally. A child that throws or crashes fails.
+bool runWriters(int rounds, const std::function<void(int, int)>& round) {
   pid_t children[kWriters];
   for (int writer = 0; writer < kWriters; ++writer) {
-    children[writer] = ::fork();
-    if (children[writer] == 0) {
-      try {
-        for (int at = 0; at < kRoundsPerWriter; ++at) round(writer, at);
-      } catch (...) {
-        ::_exit(1);
-      }
-      // _exit skips the test framework's teardown, which belongs to the parent.
-      ::_exit(0);
+    if ((children[writer] = ::fork()) != 0) continue;
+    try {
+      for (int at = 0; at < rounds; ++at) round(writer, at);
+    } catch (...) {
+      ::_exit(1);
     }
-    if (children[writer] < 0) return false;
+    ::_exit(0);  // skips the test framework's teardown, which belongs to the parent
   }
   bool finished = true;
   for (const pid_t child : children) {
     int status = 0;
-    finished = ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+    finished = child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
                WEXITSTATUS(status) == 0 && finished;
   }
   return finished;
 }
 
-// Only the store itself is left: no temporary file and nothing set aside as unreadable.
-void expectOnlyTheStore(const fs::path& folder, const fs::path& store) {
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    EXPECT_EQ(entry.path(), store) << "left beside the store";
+// Only the store and its lock are left: no temporary file, nothing set aside as unreadable.
+void expectOnlyTheStore(const fs::path& store) {
+  for (const auto& entry : fs::directory_iterator(store.parent_path())) {
+    EXPECT_TRUE(entry.path() == store || entry.path() == store.string() + ".lock")
+        << entry.path() << " left beside the store";
   }
 }
 
-// Each round is a short-lived launcher: it loads the store, records one pick of its
-// own and saves, so every save is a read-modify-write racing the other process.
-TEST(ConcurrentStoresTest, LearningPicksOfTwoProcessesNeverCorruptTheDefaultsFile) {
-  const fs::path folder = freshFolder("learning");
-  const fs::path file = folder / "defaults.json";
-  ASSERT_TRUE(runWriters([&](int writer, int round) {
-    JsonDefaults defaults(file.string());
-    const SystemClock clock;
-    Learning learning(defaults, clock);
-    learning.record("app:writer" + std::to_string(writer) + "-" + std::to_string(round), "te");
+TEST(ConcurrentStoresTest, LearningPicksOfTwoProcessesAddUp) {
+  constexpr int kPicks = 200;
+  const fs::path file = freshStore("defaults.json");
+  const test::ManualClock clock;
+  std::optional<JsonDefaults> launcherDefaults;
+  std::optional<Learning> launcher;
+  ASSERT_TRUE(runWriters(kPicks, [&](int writer, int) {
+    if (writer == 0 && !launcher) launcher.emplace(launcherDefaults.emplace(file), clock);
+    if (writer == 0) return launcher->record("app:gimp", "gi");
+    JsonDefaults defaults(file);
+    Learning(defaults, clock).record("app:gimp", "gi");
   }));
 
-  const auto root = nlohmann::json::parse(contents(file), nullptr, false);
-  ASSERT_TRUE(root.is_object()) << "the defaults file parses";
-  const JsonDefaults defaults(file.string());
   const auto stored =
-      nlohmann::json::parse(defaults.data("learning.v1").value_or(""), nullptr, false);
-  ASSERT_TRUE(stored.is_object() && stored.contains("uses")) << "the store reads back";
-  const std::size_t kept = stored["uses"].size();
-  // At least the last writer's last pick; picks the other process saved in between its
-  // read and its write are lost.
-  EXPECT_GE(kept, 1u);
-  EXPECT_LE(kept, std::size_t(kWriters * kRoundsPerWriter));
-  std::cout << "learning picks kept: " << kept << " of " << kWriters * kRoundsPerWriter << "\n";
-  expectOnlyTheStore(folder, file);
+      nlohmann::json::parse(JsonDefaults(file).data("learning.v1").value_or(""), nullptr, false);
+  ASSERT_TRUE(stored.is_object()) << "the store reads back";
+  EXPECT_EQ(stored["uses"]["app:gimp"]["count"], kWriters * kPicks);
+  EXPECT_EQ(stored["picks"]["gi"]["app:gimp"], kWriters * kPicks);
+  expectOnlyTheStore(file);
 }
 
-// Each round starts a history over the shared file, sees one new copy and saves.
-TEST(ConcurrentStoresTest, ClipboardHistoriesOfTwoProcessesNeverCorruptTheirFile) {
-  const fs::path folder = freshFolder("clipboard");
-  const fs::path file = folder / "zwischenablage.json";
-  ASSERT_TRUE(runWriters([&](int writer, int round) {
-    test::FakePasteboard pasteboard;
-    test::VirtualScheduler scheduler;
-    test::MemoryDefaults defaults;
-    const auto history = std::make_shared<ClipboardHistory>(pasteboard, scheduler, scheduler,
-                                                            defaults, file.string());
+// One process's clipboard history, seeing one copy after another.
+struct Recorder {
+  explicit Recorder(const fs::path& file)
+      : history(std::make_shared<ClipboardHistory>(pasteboard, scheduler, scheduler, defaults,
+                                                   file.string())) {
     history->start();
-    pasteboard.copy("writer " + std::to_string(writer) + " copy " + std::to_string(round));
-    history->poll();
-  }));
-
-  const auto root = nlohmann::json::parse(contents(file), nullptr, false);
-  ASSERT_TRUE(root.is_array()) << "the history file parses as a list";
-  EXPECT_GE(root.size(), 1u);
-  EXPECT_LE(root.size(), ClipboardHistory::kMaxEntries);
-  for (const auto& entry : root) {
-    EXPECT_TRUE(entry.is_object() && entry.contains("text") && entry.contains("date"));
   }
-  std::cout << "clipboard entries kept: " << root.size() << " of " << kWriters * kRoundsPerWriter
-            << " copies\n";
-  expectOnlyTheStore(folder, file);
+  void copy(const std::string& text) {
+    pasteboard.copy(text);
+    history->poll();
+  }
+
+  test::FakePasteboard pasteboard;
+  test::VirtualScheduler scheduler;
+  test::MemoryDefaults defaults;
+  std::shared_ptr<ClipboardHistory> history;
+};
+
+TEST(ConcurrentStoresTest, ClipboardEntriesOfTwoProcessesAreAllKeptAndAClearStays) {
+  // Together exactly as many as the history keeps, so every copy must be there.
+  constexpr int kCopies = ClipboardHistory::kMaxEntries / kWriters;
+  const fs::path file = freshStore("zwischenablage.json");
+  const auto text = [](int writer, int round) {
+    return "writer " + std::to_string(writer) + " copy " + std::to_string(round);
+  };
+  std::optional<Recorder> launcher;
+  ASSERT_TRUE(runWriters(kCopies, [&](int writer, int round) {
+    if (writer == 0 && !launcher) launcher.emplace(file);
+    if (writer == 0) return launcher->copy(text(writer, round));
+    Recorder(file).copy(text(writer, round));
+  }));
+  const auto texts = [](const Recorder& recorder) {
+    std::set<std::string> texts;
+    for (const auto& entry : recorder.history->entries()) texts.insert(entry.text);
+    return texts;
+  };
+  Recorder first(file), second(file);
+  std::set<std::string> copied;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    for (int round = 0; round < kCopies; ++round) copied.insert(text(writer, round));
+  }
+  EXPECT_EQ(texts(first), copied);
+
+  // The second empties the history; the first, still holding all of it, copies once more.
+  second.history->clear();
+  first.copy("after the clear");
+  second.history->refresh();
+  EXPECT_EQ(texts(first), std::set<std::string>{"after the clear"});
+  EXPECT_EQ(texts(second), texts(first));
+  expectOnlyTheStore(file);
 }
 
 }  // namespace

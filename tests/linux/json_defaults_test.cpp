@@ -2,28 +2,26 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
-#include <string>
 #include <thread>
+#include <tuple>
 
 namespace varek {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 std::string contents(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // A file in a folder that does not exist yet, under the run's private home.
@@ -33,15 +31,19 @@ fs::path freshFile(const std::string& name) {
   return test / "varek" / "defaults.json";
 }
 
-fs::path storedFile(const std::string& name, const std::string& bytes) {
-  const fs::path file = freshFile(name);
+// A store linked into a dotfiles folder, as users keep their settings under version control.
+fs::path linkedFile(const std::string& name, bool relative) {
+  const fs::path file = freshFile(name), dotfiles = file.parent_path().parent_path() / "dotfiles";
   fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
+  fs::create_directories(dotfiles);
+  fs::create_symlink(relative ? "../dotfiles/defaults.json" : dotfiles / "defaults.json", file);
   return file;
 }
 
-TEST(JsonDefaultsTest, ValuesSurviveARestartAndReadOnlyAsTheirType) {
-  enum class Type { data, boolean, string };
+fs::path target(const fs::path& link) { return link.parent_path() / fs::read_symlink(link); }
+
+TEST(JsonDefaultsTest, ValuesOfTwoProcessesSurviveARestartAndReadOnlyAsTheirType) {
+  enum class Type { data, boolean, string, edited };  // edited: written into the file by hand
   struct Row {
     const char* shows;
     Type type;
@@ -53,64 +55,86 @@ TEST(JsonDefaultsTest, ValuesSurviveARestartAndReadOnlyAsTheirType) {
       {"false, which is not absence", Type::boolean, "false"},
       {"true", Type::boolean, "true"},
       {"text with umlauts", Type::string, "Strg+Größe ⌥"},
+      {"a number", Type::edited, "5"},
+      {"null", Type::edited, "null"},
+      {"data that is no base64", Type::edited, R"({"data": "!!"})"},
+      {"data that is no text", Type::edited, R"({"data": 5})"},
+      {"an object without data", Type::edited, R"({"b": "AA=="})"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.shows);
     const fs::path file = freshFile("restart");
-    {
-      JsonDefaults store(file);
-      store.setString("hotkey", "alt+space");
-      if (row.type == Type::data) store.setData("k", row.value);
-      if (row.type == Type::boolean) store.setBoolean("k", row.value == "true");
-      if (row.type == Type::string) store.setString("k", row.value);
+    // Both open the file before either writes, as the launcher and "varek run" do.
+    JsonDefaults launcher(file), commandLine(file);
+    launcher.setString("hotkey", "alt+space");
+    if (row.type == Type::data) commandLine.setData("k", row.value);
+    if (row.type == Type::boolean) commandLine.setBoolean("k", row.value == "true");
+    if (row.type == Type::string) commandLine.setString("k", row.value);
+    if (row.type == Type::edited)
+      std::ofstream(file) << R"({"hotkey": "alt+space", "k": )" << row.value << "}";
+    JsonDefaults restarted(file);
+    for (const JsonDefaults* store : {&launcher, &restarted}) {
+      const auto expected = [&](Type type) { return row.type == type ? row.value : "none"; };
+      EXPECT_EQ(store->data("k").value_or("none"), expected(Type::data));
+      const std::optional<bool> flag = store->boolean("k");
+      EXPECT_EQ(flag ? (*flag ? "true" : "false") : "none", expected(Type::boolean));
+      EXPECT_EQ(store->string("k").value_or("none"), expected(Type::string));
+      EXPECT_EQ(store->string("hotkey"), "alt+space");
     }
-    const JsonDefaults store(file);
-    const auto expected = [&](Type type) { return row.type == type ? row.value : "none"; };
-    EXPECT_EQ(store.data("k").value_or("none"), expected(Type::data));
-    const std::optional<bool> flag = store.boolean("k");
-    EXPECT_EQ(flag ? (*flag ? "true" : "false") : "none", expected(Type::boolean));
-    EXPECT_EQ(store.string("k").value_or("none"), expected(Type::string));
-    EXPECT_EQ(store.string("hotkey"), "alt+space");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
   }
 }
 
-TEST(JsonDefaultsTest, ValuesOfAnotherShapeReadAsNothing) {
-  for (const char* value :
-       {"5", "null", R"({"data": "!!"})", R"({"data": 5})", R"({"b": "AA=="})"}) {
-    SCOPED_TRACE(value);
-    const JsonDefaults store(storedFile("shapes", std::string(R"({"k": )") + value + "}"));
-    EXPECT_EQ(store.data("k"), std::nullopt);
-    EXPECT_EQ(store.boolean("k"), std::nullopt);
-    EXPECT_EQ(store.string("k"), std::nullopt);
+TEST(JsonDefaultsTest, ALinkedFileStaysALinkAndItsTargetIsWritten) {
+  // Relative or absolute, to a file that holds a value or is not made yet.
+  for (const auto& [relative, hotkey] :
+       {std::pair{true, std::optional<std::string>("ctrl+space")}, {false, std::nullopt}}) {
+    SCOPED_TRACE(relative);
+    const fs::path file = linkedFile("link", relative);
+    if (hotkey) std::ofstream(target(file)) << R"({"hotkey": ")" << *hotkey << R"("})";
+    JsonDefaults(file).setBoolean("clipboardEnabled", false);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(JsonDefaults(target(file)).boolean("clipboardEnabled"), false);
+    EXPECT_EQ(JsonDefaults(target(file)).string("hotkey"), hotkey);
   }
 }
 
-TEST(JsonDefaultsTest, OnlyTheOwnerCanReadTheFileAndItsFolder) {
-  const fs::path file = freshFile("private");
-  JsonDefaults(file).setBoolean("k", true);
-  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
+TEST(JsonDefaultsTest, OpeningRemovesOnlyTheStaleTemporariesOfKilledWriters) {
+  const fs::path file = linkedFile("temporaries", false);
+  const fs::path folder = file.parent_path(), dotfiles = target(file).parent_path();
+  // Each file: whether it was last written an hour ago, and whether opening the store keeps it.
+  const std::tuple<fs::path, bool, bool> rows[] = {
+      {folder / "defaults.json.pDhAAU", true, false},    // left by a killed writer
+      {dotfiles / "defaults.json.Qx12Zz", true, false},  // left beside the link's target
+      {folder / "defaults.json.aBcDeF", false, true},    // a writer may still be busy with it
+      {dotfiles / "defaults.json.k3LmNo", false, true},
+      {folder / "defaults.json.pDhAAUx", true, true},   // not six characters
+      {dotfiles / "defaults.json.pDh-AU", true, true},  // not letters and digits
+      {folder / "other.json.pDhAAU", true, true},       // another file's
+  };
+  for (const auto& [path, old, kept] : rows) {
+    std::ofstream(path) << "copied text";
+    if (old) fs::last_write_time(path, fs::file_time_type::clock::now() - 1h);
+  }
+  const JsonDefaults opened(file);
+  for (const auto& [path, old, kept] : rows) EXPECT_EQ(fs::exists(path), kept) << path;
 }
 
 TEST(JsonDefaultsTest, AnUnreadableFileIsSetAsideBeforeTheFirstWrite) {
-  struct Row {
-    const char* shows;
-    std::string bytes;
-  };
-  const Row rows[] = {
-      {"not JSON", "{\"hotkey\": "},
-      {"not an object", R"(["hotkey", "alt+space"])"},
-      {"invalid UTF-8 in a text", "{\"hotkey\": \"\xff\"}"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.shows);
-    const fs::path file = storedFile("unreadable", row.bytes);
+  for (const auto& [shows, bytes] : {std::pair{"not JSON", std::string("{\"hotkey\": ")},
+                                     {"not an object", R"(["hotkey", "alt+space"])"},
+                                     {"invalid UTF-8 in a text", "{\"hotkey\": \"\xff\"}"}}) {
+    SCOPED_TRACE(shows);
+    const fs::path file = freshFile("unreadable");
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
     JsonDefaults store(file);
     EXPECT_EQ(store.string("hotkey"), std::nullopt);
-    EXPECT_EQ(contents(file), row.bytes) << "reading alone changes nothing";
+    EXPECT_EQ(contents(file), bytes) << "reading alone changes nothing";
     store.setBoolean("clipboardEnabled", false);
     store.setBoolean("clipboardEnabled", true);
-    EXPECT_EQ(contents(file.string() + ".unreadable"), row.bytes);
+    EXPECT_EQ(contents(file.string() + ".unreadable"), bytes);
     EXPECT_FALSE(fs::exists(file.string() + ".unreadable.2")) << "set aside once";
     EXPECT_EQ(JsonDefaults(file).boolean("clipboardEnabled"), true);
   }
@@ -118,13 +142,11 @@ TEST(JsonDefaultsTest, AnUnreadableFileIsSetAsideBeforeTheFirstWrite) {
 
 TEST(JsonDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
   constexpr int kRounds = 30;
-  // Large enough that writing and syncing it takes a while, so kills land inside.
-  constexpr std::size_t kValueSize = 256 << 10;
-  // A value starts with its generation and is derived from it, so a reader tells a whole
-  // value from a mixture of two.
+  // Large enough that writing and syncing it takes a while, so kills land inside; it starts
+  // with its generation and is made from it, so a reader tells a whole value from a mixture.
   const auto value = [](long generation) {
     std::string bytes = std::to_string(generation) + ":";
-    bytes.resize(kValueSize, char(generation % 251));
+    bytes.resize(256 << 10, char(generation % 251));
     return bytes;
   };
   const fs::path file = freshFile("killed");

@@ -2,9 +2,7 @@
 
 #include <cmath>
 #include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

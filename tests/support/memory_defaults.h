@@ -2,6 +2,7 @@
 // a key with the wrong getter yields nothing, as the real store does.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <variant>
@@ -33,6 +34,9 @@ class MemoryDefaults : public Defaults {
     values_[key] = value;
     ++writes_;
   }
+
+  // One process alone: the store is always as saved.
+  void update(const std::function<void(Defaults&)>& change) override { change(*this); }
 
   // How many times any value was written; lets a test see that a read left the store alone.
   int writes() const { return writes_; }
