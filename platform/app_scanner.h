@@ -12,6 +12,9 @@ struct ScannedApp {
   std::string alternateName;       // a second name it is known by (untranslated or file name)
   std::string path;                // the bundle or desktop-entry file; unique per entry
   std::optional<std::string> url;  // opens a settings pane; none for applications
+  // What sets an application apart from another of its name (its kind, what it is for or
+  // the program it runs); empty for settings panes, whose rows all say the same.
+  std::string description = {};
 };
 
 class AppScanner {

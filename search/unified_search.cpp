@@ -122,12 +122,6 @@ std::string firstCharacters(std::string_view text, std::size_t count) {
   return std::string(text.substr(0, boundaries[count]));
 }
 
-std::string parentFolder(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 Item::Icon symbol(std::string name, SystemColor color) {
   return {Item::Icon::Symbol{std::move(name), color}};
 }
@@ -139,7 +133,7 @@ Item SearchModel::appItem(const AppIndex::Entry& entry, std::string id, double s
   if (entry.kind == Item::Kind::setting) {
     subtitle = "Systemeinstellungen";
   } else {
-    subtitle = runningPaths_.count(entry.path) ? "Läuft" : parentFolder(entry.path);
+    subtitle = runningPaths_.count(entry.path) ? "Läuft" : entry.description;
   }
   Workspace& workspace = platform_.workspace;
   return {.id = std::move(id),

@@ -11,7 +11,13 @@ namespace {
 constexpr double kDistantPast = -std::numeric_limits<double>::max();
 
 AppIndex::Entry appEntry(const ScannedApp& app) {
-  AppIndex::Entry entry{app.name, app.path, Item::Kind::app, {}, std::nullopt, "app:" + app.path};
+  AppIndex::Entry entry{.name = app.name,
+                        .description = app.description,
+                        .path = app.path,
+                        .kind = Item::Kind::app,
+                        .targets = {},
+                        .url = std::nullopt,
+                        .id = "app:" + app.path};
   entry.targets.emplace_back(app.name);
   if (!app.alternateName.empty() && app.alternateName != app.name) {
     entry.targets.emplace_back(app.alternateName);
@@ -22,8 +28,13 @@ AppIndex::Entry appEntry(const ScannedApp& app) {
 // Settings panes keep a fixed pair of targets, so a pane's second name always sits at
 // the same place even when it repeats the first.
 AppIndex::Entry settingEntry(const ScannedApp& setting) {
-  AppIndex::Entry entry{setting.name, setting.path, Item::Kind::setting,
-                        {},           setting.url,  "set:" + setting.path};
+  AppIndex::Entry entry{.name = setting.name,
+                        .description = setting.description,
+                        .path = setting.path,
+                        .kind = Item::Kind::setting,
+                        .targets = {},
+                        .url = setting.url,
+                        .id = "set:" + setting.path};
   entry.targets.emplace_back(setting.name);
   entry.targets.emplace_back(setting.alternateName.empty() ? setting.name : setting.alternateName);
   return entry;

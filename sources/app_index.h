@@ -20,6 +20,7 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
  public:
   struct Entry {
     std::string name;
+    std::string description;  // an application's row shows it beneath the name
     std::string path;
     Item::Kind kind;  // app or setting
     std::vector<Fuzzy::Target> targets;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string_view>
 
@@ -26,11 +27,13 @@ constexpr std::array<std::string_view, 4> kKdeSettingsPrograms = {
 constexpr std::string_view kDesktopSuffix = ".desktop";
 // The untranslated value of this key is the name a user of another language knows.
 constexpr const char* kNameKey = "Name";
-// Any file can name itself anything; a name of megabytes would be matched on every
-// keystroke and laid out on every opening. No real name comes near this many characters.
+// Any file can name and describe itself anything; a name of megabytes would be matched on
+// every keystroke and laid out on every opening. No real name or description comes near
+// this many characters.
 constexpr std::size_t kLongestName = 300;
 
-// A name as the index keeps it: at most kLongestName characters, never cut inside one.
+// A name or description as the index keeps it: at most kLongestName characters, never cut
+// inside one.
 std::string name(const char* value) {
   if (value == nullptr) return "";
   return std::string(unicode::leadingCharacters(value, kLongestName));
@@ -94,8 +97,28 @@ std::string desktopIdStem(GAppInfo* info) {
   return id;
 }
 
+// The first of the localised GenericName, the localised Comment and the program of Exec
+// that says more than the name: two entries called "Terminal" are told apart by
+// "Terminal-Emulator" against "Dropdown-Terminal", or else by their programs.
+std::string description(GDesktopAppInfo* info) {
+  const char* shown = g_app_info_get_display_name(G_APP_INFO(info));
+  for (const char* text :
+       {g_desktop_app_info_get_generic_name(info), g_app_info_get_description(G_APP_INFO(info))}) {
+    if (text != nullptr && text[0] != '\0' && (shown == nullptr || std::strcmp(text, shown) != 0)) {
+      return name(text);
+    }
+  }
+  const char* program = g_app_info_get_executable(G_APP_INFO(info));
+  if (program == nullptr || program[0] == '\0') return "";
+  char* base = g_path_get_basename(program);
+  std::string result = name(base);
+  g_free(base);
+  return result;
+}
+
 std::vector<ScannedApp> collect(const std::function<bool(GDesktopAppInfo*)>& keep,
-                                const std::function<std::string(GDesktopAppInfo*)>& secondName) {
+                                const std::function<std::string(GDesktopAppInfo*)>& secondName,
+                                const std::function<std::string(GDesktopAppInfo*)>& describe) {
   std::vector<ScannedApp> result;
   GList* all = g_app_info_get_all();
   for (GList* node = all; node != nullptr; node = node->next) {
@@ -107,7 +130,8 @@ std::vector<ScannedApp> collect(const std::function<bool(GDesktopAppInfo*)>& kee
     result.push_back(ScannedApp{.name = name(g_app_info_get_display_name(appInfo)),
                                 .alternateName = secondName(info),
                                 .path = file,
-                                .url = std::nullopt});
+                                .url = std::nullopt,
+                                .description = describe(info)});
   }
   g_list_free_full(all, g_object_unref);
   return result;
@@ -126,13 +150,15 @@ std::vector<ScannedApp> GioAppScanner::scanApps() const {
         g_free(untranslated);
         return alternate == name(g_app_info_get_display_name(G_APP_INFO(info))) ? std::string()
                                                                                 : alternate;
-      });
+      },
+      description);
 }
 
 std::vector<ScannedApp> GioAppScanner::scanSettings() const {
   return collect(
       [](GDesktopAppInfo* info) { return isSettingsPane(info) && shownOnThisDesktop(info); },
-      [](GDesktopAppInfo* info) { return desktopIdStem(G_APP_INFO(info)); });
+      [](GDesktopAppInfo* info) { return desktopIdStem(G_APP_INFO(info)); },
+      [](GDesktopAppInfo*) { return std::string(); });
 }
 
 }  // namespace varek

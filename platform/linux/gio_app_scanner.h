@@ -10,7 +10,9 @@ namespace varek {
 class GioAppScanner : public AppScanner {
  public:
   // The entries a menu would show, settings panes excepted. The second name is the
-  // untranslated Name when the user's language gives another one.
+  // untranslated Name when the user's language gives another one; the description is the
+  // localised GenericName, else the localised Comment (either only when it differs from
+  // the name), else the file name of the Exec program.
   std::vector<ScannedApp> scanApps() const override;
 
   // GNOME Settings panels (Categories hold X-GNOME-Settings-Panel), KDE System Settings

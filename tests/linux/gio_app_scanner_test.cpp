@@ -44,7 +44,7 @@ TEST(GioAppScanner, ListsEachEntryWhereItBelongs) {
   writeFile(entryPath("varek-shadowed", true), entry + "User Copy\n");
   std::string huge;  // 1000 characters of two scalars each
   for (int character = 0; character < 1000; ++character) huge += "e\u0301";
-  writeFile(entryPath("varek-huge", true), entry + huge + "\n");
+  writeFile(entryPath("varek-huge", true), entry + huge + "\nGenericName=G" + huge + "\n");
   // KDE modules run systemsettings, which GIO wants on PATH before it lists them.
   const fs::path bin = fs::path(std::getenv("TMPDIR")) / "scanner-bin";
   writeFile(bin / "systemsettings", "#!/bin/sh\n");
@@ -52,28 +52,35 @@ TEST(GioAppScanner, ListsEachEntryWhereItBelongs) {
   const test::ScopedVariable path("PATH", bin.string() + ":" + std::getenv("PATH"));
   const test::ScopedVariable language("LANGUAGE", "de");
   const GioAppScanner scanner;
-  // Where each entry is listed, by path: "apps: NAME / SECOND NAME" or "settings: …", once.
+  // Where each entry is listed, by path: "apps: NAME / SECOND NAME (DESCRIPTION)" or
+  // "settings: …", once.
   std::map<std::string, std::string> where;
   for (const auto& [list, kind] :
        {std::pair{scanner.scanApps(), "apps"}, {scanner.scanSettings(), "settings"}}) {
     for (const ScannedApp& app : list) {
       where[app.path] += std::string(kind) + ": " + app.name + " / " + app.alternateName +
+                         (app.description.empty() ? "" : " (" + app.description + ")") +
                          (app.url ? " with an address" : "");
     }
   }
-  // The untranslated name comes second; settings panes are named by their ids.
+  // The untranslated name comes second; settings panes are named by their ids. An app is
+  // described by its GenericName, else its Comment, else its program.
   const std::tuple<const char*, bool, std::string> rows[] = {
-      {"varek-editor", false, "apps: Texteditor / Text Editor"},
-      {"varek-plain", false, "apps: Plainview / "},
-      {"varek-helper", false, ""},                     // NoDisplay
-      {"varek-missing-program", false, ""},            // its Exec program is not on PATH
-      {"varek-shadowed", true, "apps: User Copy / "},  // a user entry shadows a system one
+      {"varek-editor", false, "apps: Texteditor / Text Editor (Bearbeiter)"},
+      {"varek-plain", false, "apps: Plainview /  (Zeigt Dateien)"},
+      {"varek-plain-too", false,
+       "apps: Plainview /  (true)"},                          // Exec's program, without its folder
+      {"varek-helper", false, ""},                            // NoDisplay
+      {"varek-missing-program", false, ""},                   // its Exec program is not on PATH
+      {"varek-shadowed", true, "apps: User Copy /  (true)"},  // a user entry shadows a system one
       {"varek-shadowed", false, ""},
-      {"varek-huge", true, "apps: " + huge.substr(0, 300 * 3) + " / "},  // 300 characters
+      {"varek-huge", true,  // 300 characters each
+       "apps: " + huge.substr(0, 300 * 3) + " /  (G" + huge.substr(0, 299 * 3) + ")"},
       {"gnome-varek-panel", false, "settings: Netzwerk / gnome-varek-panel"},
       {"kcm_varek", false, "settings: Anzeige-Einrichtung / kcm_varek"},  // runs systemsettings
       {"varek-kde-legacy", false, "settings: Input Devices / varek-kde-legacy"},  // by category
-      {"varek-systemsettings", false, "apps: System Settings / "},  // the settings app itself
+      {"varek-systemsettings", false,  // the settings app itself; its GenericName repeats the name
+       "apps: System Settings /  (systemsettings)"},
       {"xfce-varek-settings", false, "settings: Erscheinungsbild / xfce-varek-settings"},
   };
   for (const auto& [id, user, expected] : rows) {

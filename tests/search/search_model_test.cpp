@@ -35,7 +35,7 @@ struct SearchModelTest : ::testing::Test {
   int hides = 0;
 
   SearchModelTest() {
-    fake.appScanner.apps = {{"Safari", "", "/apps/safari.desktop", {}},
+    fake.appScanner.apps = {{"Safari", "", "/apps/safari.desktop", {}, "Webbrowser"},
                             {"Terminal", "", "/apps/terminal.desktop", {}},
                             {"Mail", "", "/apps/mail.desktop", {}},
                             {"Notizen", "Notes", "/apps/notes.desktop", {}}};
@@ -182,6 +182,15 @@ TEST_F(SearchModelTest, SpecialRowsComeFromTheShapeOfTheText) {
   for (std::string text : {">", ">   ", "yt   ", "exa mple.org"}) {
     model->setQuery(text);
     EXPECT_EQ(indexOf("shell") + indexOf("web:yt") + indexOf("url"), -3) << text;
+  }
+}
+
+// An application's row says what the application is, or that it runs; never its folder.
+TEST_F(SearchModelTest, AppRowsSayWhatTheAppIs) {
+  for (const auto& [query, subtitle] :
+       {std::pair{"safari", "Webbrowser"}, {"mail", "Läuft"}, {"terminal", ""}}) {
+    model->setQuery(query);
+    EXPECT_EQ(model->items().front().subtitle, subtitle) << query;
   }
 }
 
