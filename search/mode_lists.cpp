@@ -18,6 +18,9 @@ constexpr std::size_t kTitleCharacters = 200;
 constexpr std::size_t kRecentCount = 8;
 // The panel must be hidden and the previous application focused before the keystroke.
 constexpr double kPasteDelaySeconds = 0.12;
+// Why windows are out of reach, and what helps.
+constexpr const char* kNoWindowManager =
+    "Kein Fenstermanager mit EWMH – z. B. Openbox, Xfwm oder KWin starten";
 // Seconds between the Unix epoch and 2001-01-01, the origin of stored times.
 constexpr double kUnixOffset = 978'307'200;
 
@@ -123,7 +126,7 @@ std::vector<Item> SearchModel::clipboardItems(std::string_view query) {
     const auto lines = std::count(entry.text.begin(), entry.text.end(), '\n') + 1;
     std::string subtitle = dates.phrase(entry.date);
     if (lines >= 2) subtitle += " · " + std::to_string(lines) + " Zeilen";
-    subtitle += " · ⏎ einfügen";
+    subtitle += " · Eingabe fügt ein";
     const bool isPath = entry.text.starts_with('/');
     std::weak_ptr<SearchModel> weak = weak_from_this();
     const Platform platform = platform_;
@@ -153,9 +156,11 @@ std::vector<Item> SearchModel::clipboardItems(std::string_view query) {
 std::vector<Item> SearchModel::windowItems(std::string_view query) {
   WindowServer& windowServer = platform_.windowServer;
   if (!windowServer.isTrusted()) {
+    // There is no permission to grant: what is missing is a window manager that tells
+    // other programs about its windows.
     return {{.id = "ax",
-             .title = "Fenstersuche erlauben",
-             .subtitle = "Bedienungshilfen → Varek einschalten",
+             .title = "Fenster nicht erreichbar",
+             .subtitle = kNoWindowManager,
              .kind = Item::Kind::command,
              .icon = {Item::Icon::Symbol{"hand.raised.fill", SystemColor::orange}},
              .score = 0,

@@ -56,6 +56,9 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   void setObserver(Observer observer) { observer_ = std::move(observer); }
   // The panel's hiding routine; rows that do not keep the panel open call it before running.
   void setHide(std::function<void()> hide) { hide_ = std::move(hide); }
+  // Opens the launcher's own settings (hotkey, clipboard history, start at login). While
+  // one is set, mode all lists a row for it, for desktops that show no tray icon.
+  void setShowSettings(std::function<void()> show) { showSettings_ = std::move(show); }
 
   void search();
   // Moves the selection by delta rows, wrapping around; cancels a pending confirmation.
@@ -114,6 +117,7 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   std::vector<std::pair<Windows::Layout, Fuzzy::Target>> layoutTargets_;
   std::optional<RunningApp> previousApp_;
   std::function<void()> hide_ = [] {};
+  std::function<void()> showSettings_;
   std::unordered_set<std::string> runningPaths_;
   Observer observer_;
 };

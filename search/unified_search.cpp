@@ -126,12 +126,34 @@ Item::Icon symbol(std::string name, SystemColor color) {
   return {Item::Icon::Symbol{std::move(name), color}};
 }
 
+// The words that find the launcher's settings row, German and English.
+const Fuzzy::Target& settingsTarget() {
+  static const Fuzzy::Target target(
+      "Varek-Einstellungen einstellungen settings optionen kürzel tastenkürzel hotkey "
+      "zwischenablage autostart");
+  return target;
+}
+
+Item settingsItem(const std::function<void()>& show, double score) {
+  return {.id = "settings",
+          .title = "Varek-Einstellungen",
+          .subtitle = "Tastenkürzel, Zwischenablage-Verlauf, beim Anmelden öffnen",
+          .kind = Item::Kind::setting,
+          .icon = symbol("gearshape.fill", SystemColor::gray),
+          .score = score,
+          .path = std::nullopt,
+          .copyText = std::nullopt,
+          .needsConfirm = false,
+          .keepsOpen = false,
+          .run = show};
+}
+
 }  // namespace
 
 Item SearchModel::appItem(const AppIndex::Entry& entry, std::string id, double score) const {
   std::string subtitle;
   if (entry.kind == Item::Kind::setting) {
-    subtitle = "Systemeinstellungen";
+    subtitle = "Einstellungen";
   } else {
     subtitle = runningPaths_.count(entry.path) ? "Läuft" : entry.description;
   }
@@ -157,7 +179,7 @@ Item SearchModel::appItem(const AppIndex::Entry& entry, std::string id, double s
 
 Item SearchModel::layoutItem(Windows::Layout layout, std::string id, double score) {
   const bool trusted = platform_.windowServer.isTrusted();
-  std::string subtitle = "Braucht Bedienungshilfen-Freigabe";
+  std::string subtitle = "Braucht einen Fenstermanager mit EWMH";
   if (trusted) {
     subtitle =
         previousApp_ && !previousApp_->name.empty() ? previousApp_->name : "Vorderstes Fenster";
@@ -352,7 +374,7 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
 
   // Fuzzy matches are only noted here; rows are built for the few that survive the cut,
   // since a one-letter term matches most of the index.
-  enum class Source { special, app, command, layout, window };
+  enum class Source { special, app, command, layout, window, settings };
   struct Candidate {
     double score;
     Source source;
@@ -404,6 +426,18 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
     candidates.push_back({*score - kWindowPenalty, Source::window, index});
   }
 
+  if (showSettings_) {
+    // Held to the bar of a command: it is one among the launcher's own rows.
+    const auto score = Fuzzy::score(query, settingsTarget());
+    const bool strong = score && *score >= kCommandMinimum;
+    const bool longEnough =
+        score && termCharacters >= kLongTermCharacters && *score >= kCommandMinimumLongTerm;
+    if (strong || longEnough) {
+      candidates.push_back(
+          {*score - kCommandPenalty + learning_.boost("settings", key), Source::settings, 0});
+    }
+  }
+
   std::stable_sort(
       candidates.begin(), candidates.end(),
       [](const Candidate& left, const Candidate& right) { return left.score > right.score; });
@@ -433,6 +467,9 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
       }
       case Source::window:
         ranked.push_back(windowItem(windowCache_[candidate.index], candidate.score));
+        break;
+      case Source::settings:
+        ranked.push_back(settingsItem(showSettings_, candidate.score));
         break;
     }
   }

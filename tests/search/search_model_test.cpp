@@ -207,7 +207,7 @@ TEST_F(SearchModelTest, RanksBySourceBandsAndCapsAtThirtyRows) {
   const Item& pane =
       model->items().at(static_cast<std::size_t>(indexOf("set:/settings/network.desktop")));
   EXPECT_EQ(pane.score, 1000 - 40);
-  EXPECT_EQ(pane.subtitle, "Systemeinstellungen");
+  EXPECT_EQ(pane.subtitle, "Einstellungen");
   EXPECT_EQ(indexOf("layout:Linke Hälfte"), -1);
   // A command needs 550, or 300 from four characters on: "wlnz" and "wlz" are scattered in
   // "WLAN ein / aus wifi wlan netzwerk".
@@ -264,8 +264,8 @@ TEST_F(SearchModelTest, ClipboardModeListsHistoryNewestFirst) {
   EXPECT_EQ(rows[0].title, std::string(200, 'x'));
   EXPECT_EQ(rows[0].copyText, std::string(500, 'x'));
   EXPECT_EQ(rows[1].title + " | " + rows[1].subtitle,
-            "line one ⏎ line two | vor 1 Sek. · 2 Zeilen · ⏎ einfügen");
-  EXPECT_EQ(rows[2].subtitle, "vor 2 Sek. · ⏎ einfügen");
+            "line one ⏎ line two | vor 1 Sek. · 2 Zeilen · Eingabe fügt ein");
+  EXPECT_EQ(rows[2].subtitle, "vor 2 Sek. · Eingabe fügt ein");
   EXPECT_EQ(rows[3].path, "/home/anna/a.txt");
   EXPECT_EQ(std::get<Item::Icon::Symbol>(rows[3].icon.value).name, "doc.on.doc.fill");
   for (const auto& [query, listed] : {std::pair{"CAFE", Ids{"clip:2"}}, {"cfe", Ids{}}}) {
