@@ -89,6 +89,8 @@ void AppDelegate::start() {
   icon.setIsMask(true);
   trayIcon_ = std::make_unique<QSystemTrayIcon>(icon);
   connect(&menu_, &QMenu::aboutToShow, this, &AppDelegate::rebuildMenu);
+  // Desktops without a tray reach the same menu through the panel's settings row.
+  controller_->setShowSettings([this](QPoint at) { menu_.popup(at); });
   trayIcon_->setContextMenu(&menu_);
   // A click on the icon opens the menu too, as the menu is all the icon offers.
   connect(trayIcon_.get(), &QSystemTrayIcon::activated, this,

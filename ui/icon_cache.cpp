@@ -73,8 +73,8 @@ struct SymbolFamily {
 };
 
 // Ordered from the specific to the general: the first prefix that matches wins.
-const std::array<SymbolFamily, 35>& families() {
-  static const std::array<SymbolFamily, 35> table{{
+const std::array<SymbolFamily, 36>& families() {
+  static const std::array<SymbolFamily, 36> table{{
       {"rectangle.portrait.and.arrow", "system-log-out-symbolic", Glyph::logout},
       {"rectangle.lefthalf", nullptr, Glyph::layout, {0, 0, 0.5, 1}},
       {"rectangle.righthalf", nullptr, Glyph::layout, {0.5, 0, 0.5, 1}},
@@ -109,6 +109,7 @@ const std::array<SymbolFamily, 35>& families() {
       {"doc.on.clipboard", "edit-paste-symbolic", Glyph::clipboard},
       {"doc", "text-x-generic-symbolic", Glyph::documents},
       {"hand", "dialog-warning-symbolic", Glyph::hand},
+      {"gearshape", "emblem-system-symbolic", Glyph::generic},
       {"", nullptr, Glyph::generic},
   }};
   return table;

@@ -17,6 +17,12 @@ constexpr qreal kCapVerticalPadding = 2;
 constexpr qreal kCapCornerRadius = 4.5;
 constexpr qreal kCapFillOpacity = 0.09;
 
+// The keys by the names printed on German keyboards: Strg is the key of the panel's
+// shortcuts, since the desktops keep Super for themselves.
+const QString kReturnKey = QStringLiteral("Eingabe");
+const QString kRevealKeys = QStringLiteral("Strg+Eingabe");
+const QString kCopyKeys = QStringLiteral("Alt+Eingabe");
+
 // A layout window's title starts with this (the layout rows of mode all).
 constexpr std::string_view kLayoutTitlePrefix = "Fenster:";
 
@@ -93,11 +99,9 @@ void Key::paint(QPainter& painter, QPointF origin) const {
 
 std::vector<Key> keyHints(const Item& item) {
   std::vector<Key> hints;
-  if (item.path) hints.push_back({QStringLiteral("⌘⏎"), QStringLiteral("Im Finder")});
-  if (item.kind != Item::Kind::calc) {
-    hints.push_back({QStringLiteral("⌥⏎"), QStringLiteral("Kopieren")});
-  }
-  hints.push_back({QStringLiteral("⏎"), returnLabel(item)});
+  if (item.path) hints.push_back({kRevealKeys, QStringLiteral("Im Dateimanager zeigen")});
+  if (item.kind != Item::Kind::calc) hints.push_back({kCopyKeys, QStringLiteral("Kopieren")});
+  hints.push_back({kReturnKey, returnLabel(item)});
   return hints;
 }
 

@@ -11,7 +11,7 @@
 namespace varek {
 
 struct Key {
-  QString key;    // the keys, e.g. "⏎", "⌘⏎", "⌥⏎"
+  QString key;    // the keys, e.g. "Eingabe", "Strg+Eingabe"
   QString label;  // what they do, e.g. "Öffnen"
 
   // The size the hint draws at: the label, the spacing and the cap.
@@ -22,7 +22,7 @@ struct Key {
   bool operator==(const Key&) const = default;
 };
 
-// What Command-Return, Option-Return and Return do with this row, in that order; a hint is
+// What Strg+Eingabe, Alt+Eingabe and Eingabe do with this row, in that order; a hint is
 // left out where the row has no such action (no path to reveal, nothing to copy but the
 // result it already copies on Return).
 std::vector<Key> keyHints(const Item& item);

@@ -23,6 +23,9 @@ constexpr qreal kGlowOpacity = 0.70;
 
 // The dark heads-up material over an average desktop, once blurred: the solid stand-in.
 const QColor kBackdropFallback = QColor::fromRgbF(0.11f, 0.105f, 0.115f);
+// Translucent, the material covers this much; with the 62 % tint over it the card hides
+// about 85 % of what lies behind, enough to keep its small text readable on any wallpaper.
+constexpr float kTranslucentBackdropOpacity = 0.6f;
 
 QPainterPath ring(qreal size) {
   const qreal diameter = size * kRingDiameter;
@@ -86,7 +89,9 @@ void LogoMark::paintEvent(QPaintEvent*) {
 }
 
 void VisualEffect::paint(QPainter& painter, const QPainterPath& area) const {
-  painter.fillPath(area, kBackdropFallback);
+  QColor backdrop = kBackdropFallback;
+  if (translucent) backdrop.setAlphaF(kTranslucentBackdropOpacity);
+  painter.fillPath(area, backdrop);
 }
 
 }  // namespace varek

@@ -34,10 +34,13 @@ class LogoMark : public QWidget {
   QPixmap rendered_;  // the mark with its glow, drawn once per device pixel ratio
 };
 
-// The card's backdrop. A desktop with a compositor could blur what lies behind the panel;
-// on X11 without one there is nothing to blur and translucency would only show black, so
-// the backdrop is the solid colour the blurred dark material averages to.
+// The card's backdrop, the dark material behind the panel's tint. Under a compositor it
+// lets the desktop show through, dimmed (X11 has no common way to ask for a blur); without
+// one, translucency would only show black, so it is the solid colour the blurred material
+// averages to.
 struct VisualEffect {
+  bool translucent = false;
+
   void paint(QPainter& painter, const QPainterPath& area) const;
 };
 

@@ -29,12 +29,16 @@ constexpr QPointF kEaseOutControl2{0.58, 1.0};
 // The first searches a user types, run once before the first opening.
 constexpr std::array<const char*, 3> kWarmUpQueries = {"s", "sa", "saf"};
 
+// Where the settings open, from the panel's top-left corner: over the list, at its left.
+constexpr QPoint kSettingsOffset{20, 70};
+
 // The X11 modifier bit of Caps Lock, as the key event carries it in its native state.
 constexpr quint32 kX11LockMask = 1U << 1;
 
 // The modifiers that count when a shortcut asks for "only" one of them: a shortcut with
-// Shift, Caps Lock or a keypad key added is a different one.
-enum class Only { none, meta, control, other };
+// Shift, Caps Lock or a keypad key added is a different one. Control (Strg) is the key of
+// the panel's shortcuts: the desktops keep Super and its combinations for themselves.
+enum class Only { none, control, other };
 
 Only onlyModifier(const QKeyEvent& event) {
   const Qt::KeyboardModifiers flags =
@@ -44,7 +48,6 @@ Only onlyModifier(const QKeyEvent& event) {
                         (event.nativeModifiers() & kX11LockMask) != 0;
   if (capsLock) return Only::other;
   if (flags == Qt::NoModifier) return Only::none;
-  if (flags == Qt::MetaModifier) return Only::meta;
   if (flags == Qt::ControlModifier) return Only::control;
   return Only::other;
 }
@@ -106,6 +109,12 @@ SearchModel& PanelController::model() { return *model_; }
 
 QWidget& PanelController::panel() { return *panel_; }
 
+void PanelController::setShowSettings(std::function<void(QPoint)> show) {
+  model_->setShowSettings([controller = QPointer<PanelController>(this), show = std::move(show)] {
+    if (controller) show(controller->panel_->geometry().topLeft() + kSettingsOffset);
+  });
+}
+
 bool PanelController::isVisible() const { return panel_->isVisible(); }
 
 void PanelController::toggle() {
@@ -129,6 +138,7 @@ void PanelController::show() {
   const bool wasVisible = panel_->isVisible();
   if (!wasVisible) activeSinceShow_ = false;
   panel_->present();
+  rootView_->setTranslucent(panel_->composited());
   rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
   fade_->start();
   if (wasVisible) {
@@ -235,8 +245,8 @@ bool PanelController::handle(const QKeyEvent& event) {
   SearchModel& model = *model_;
 
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    // Super wins over Alt: Super+Alt+Return reveals.
-    if (modifiers & Qt::MetaModifier) {
+    // Strg wins over Alt: Strg+Alt+Return reveals.
+    if (modifiers & Qt::ControlModifier) {
       model.activate(SearchModel::Action::reveal);
     } else if (modifiers & Qt::AltModifier) {
       model.activate(SearchModel::Action::copy);
@@ -262,15 +272,15 @@ bool PanelController::handle(const QKeyEvent& event) {
   }
 
   const Only only = onlyModifier(event);
-  if (only == Only::meta && key >= Qt::Key_0 && key <= Qt::Key_9) {
+  if (only == Only::control && key >= Qt::Key_0 && key <= Qt::Key_9) {
     const auto mode = modeFromNumber(key - Qt::Key_0);
     if (!mode) return false;
     model.setMode(*mode);
     return true;
   }
-  if (only == Only::meta && key == Qt::Key_C) {
-    // The field's own copy shortcut is Ctrl+C; Super+C with a selection copies it too,
-    // and only without one the selected row.
+  if (only == Only::control && key == Qt::Key_C) {
+    // With text selected in the field, Strg+C copies that text, as in any field; only
+    // without a selection it copies the selected row.
     SearchField& field = rootView_->field();
     if (field.hasSelectedText()) {
       field.copy();

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPoint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -42,6 +43,9 @@ class PanelController : public QObject {
   // unseen, so the first real opening does not pay for them.
   void warmUp();
   QWidget& panel();
+  // Opens the launcher's settings at this point of the screen, where the panel stood: the
+  // row "Varek-Einstellungen" calls it once the panel has hidden. Without it, no such row.
+  void setShowSettings(std::function<void(QPoint)> show);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -170,15 +170,16 @@ struct Style {
   std::array<QString, 4> placeholders = {
       QStringLiteral("Starten, suchen, rechnen …"), QStringLiteral("Dateien suchen …"),
       QStringLiteral("Zwischenablage durchsuchen …"), QStringLiteral("Fenster finden …")};
-  // "⌘" and the mode's number.
-  std::array<QString, 4> shortcuts = {QStringLiteral("⌘1"), QStringLiteral("⌘2"),
-                                      QStringLiteral("⌘3"), QStringLiteral("⌘4")};
+  // Strg and the mode's number.
+  std::array<QString, 4> shortcuts = {QStringLiteral("Strg+1"), QStringLiteral("Strg+2"),
+                                      QStringLiteral("Strg+3"), QStringLiteral("Strg+4")};
 
   QString nothingFoundText = QStringLiteral("Nichts gefunden");
-  Hint clipboardHint{QStringLiteral("Noch nichts kopiert"),
-                     QStringLiteral("Ab jetzt merkt sich Varek Texte und Dateipfade, die du "
-                                    "kopierst – bis zu 200. Passwörter aus Passwortmanagern "
-                                    "landen nie im Verlauf. ⏎ fügt einen Eintrag direkt ein.")};
+  Hint clipboardHint{
+      QStringLiteral("Noch nichts kopiert"),
+      QStringLiteral("Ab jetzt merkt sich Varek Texte und Dateipfade, die du "
+                     "kopierst – bis zu 200. Passwörter aus Passwortmanagern "
+                     "landen nie im Verlauf. Eingabe fügt einen Eintrag direkt ein.")};
   Hint filesHint{QStringLiteral("Dateien suchen"),
                  QStringLiteral("Tippe einen Teil des Namens. Unter „Alles“ zeigt Varek nur "
                                 "Dateien, die du schon geöffnet hast – hier alle.")};
@@ -193,7 +194,8 @@ struct Style {
       {QStringLiteral("def Wort"), QStringLiteral("Im Lexikon nachschlagen")},
       {QStringLiteral("> befehl"), QStringLiteral("Im Terminal ausführen")},
       {QStringLiteral("beenden App"), QStringLiteral("Laufende App beenden")},
-      {QStringLiteral("⌘2 · ⌘3 · ⌘4"), QStringLiteral("Dateien · Zwischenablage · Fenster")},
+      {QStringLiteral("Strg+2 · Strg+3 · Strg+4"),
+       QStringLiteral("Dateien · Zwischenablage · Fenster")},
       {QStringLiteral("links · maximieren"), QStringLiteral("Fenster anordnen")},
   }};
 };
@@ -240,14 +242,14 @@ qreal drawWrapped(QPainter& painter, const QString& text, const QFont& font, con
 
 // What never changes, drawn once: the backdrop, tint and glow of the rounded card, the
 // hairlines and the border. Only the card is drawn; the corners outside it stay clear.
-QPixmap cardBackground(qreal devicePixelRatio) {
+QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
   const Style& look = appearance();
   QPixmap pixmap(QSize(RootView::kWidth, RootView::kHeight) * devicePixelRatio);
   pixmap.setDevicePixelRatio(devicePixelRatio);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
-  VisualEffect{}.paint(painter, look.card);
+  VisualEffect{.translucent = translucent}.paint(painter, look.card);
   painter.fillPath(look.card, kTint);
   painter.fillPath(look.card, look.glowFill);
   painter.fillRect(QRectF(0, kHeaderHeight, RootView::kWidth, kHairlineHeight), look.hairline);
@@ -433,6 +435,13 @@ RootView::RootView(SearchModel& model, QWidget* parent)
 
 SearchField& RootView::field() { return *field_; }
 
+void RootView::setTranslucent(bool translucent) {
+  if (translucent == translucent_) return;
+  translucent_ = translucent;
+  background_ = QPixmap();
+  update();
+}
+
 void RootView::modelChanged(SearchModel::Field changed) {
   const QRect header(0, 0, kWidth, kHeaderHeight);
   const QRect footer(0, kFooterTop, kWidth, kFooterHeight);
@@ -461,6 +470,7 @@ void RootView::modelChanged(SearchModel::Field changed) {
       std::vector<Key> hints = valid ? keyHints(model_.items()[selection]) : std::vector<Key>{};
       if (hints != hints_) {
         hints_ = std::move(hints);
+        layoutTabs();
         update(footer);
       }
       break;
@@ -493,22 +503,37 @@ void RootView::layoutHeader() {
 
 void RootView::layoutTabs() {
   const Style& look = appearance();
-  qreal left = kFooterPadding;
-  for (const Mode mode : kModes) {
-    const std::size_t index = modeIndex(mode);
-    const QFontMetricsF metrics(mode == model_.mode() ? look.currentTabFont : look.tabFont);
-    const qreal width = metrics.horizontalAdvance(look.titles[index]) + kTabSpacing +
-                        metrics.horizontalAdvance(look.shortcuts[index]);
-    tabs_[index] =
-        QRectF(left, kFooterTop + (kFooterHeight - metrics.height()) / 2, width, metrics.height());
-    left += width + kFooterSpacing;
+  qreal hintsWidth = 0;
+  for (const Key& hint : hints_) hintsWidth += kFooterSpacing + hint.size().width();
+  const qreal right = kWidth - kFooterPadding - hintsWidth;
+  // The selected row's hints keep the room they need, and the tabs give way: first their
+  // shortcuts go (the tips name them too), then the tabs of the other modes.
+  for (const TabDetail detail : {TabDetail::full, TabDetail::titles, TabDetail::current}) {
+    qreal left = kFooterPadding;
+    for (const Mode mode : kModes) {
+      const std::size_t index = modeIndex(mode);
+      if (detail == TabDetail::current && mode != model_.mode()) {
+        tabs_[index] = QRectF();
+        continue;
+      }
+      const QFontMetricsF metrics(mode == model_.mode() ? look.currentTabFont : look.tabFont);
+      qreal width = metrics.horizontalAdvance(look.titles[index]);
+      if (detail == TabDetail::full) {
+        width += kTabSpacing + metrics.horizontalAdvance(look.shortcuts[index]);
+      }
+      tabs_[index] = QRectF(left, kFooterTop + (kFooterHeight - metrics.height()) / 2, width,
+                            metrics.height());
+      left += width + kFooterSpacing;
+    }
+    tabDetail_ = detail;
+    if (left - kFooterSpacing <= right) break;
   }
 }
 
 void RootView::paintEvent(QPaintEvent* event) {
   const qreal devicePixelRatio = devicePixelRatioF();
   if (background_.isNull() || background_.devicePixelRatio() != devicePixelRatio) {
-    background_ = cardBackground(devicePixelRatio);
+    background_ = cardBackground(devicePixelRatio, translucent_);
   }
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
@@ -534,10 +559,12 @@ void RootView::paintFooter(QPainter& painter) const {
     const std::size_t index = modeIndex(mode);
     const bool current = mode == model_.mode();
     const QRectF& tab = tabs_[index];
+    if (tab.isEmpty()) continue;
     painter.setFont(current ? look.currentTabFont : look.tabFont);
     painter.setPen(current ? look.currentTab : look.tab);
     QRectF drawn;
     painter.drawText(tab, Qt::AlignLeft | Qt::AlignVCenter, look.titles[index], &drawn);
+    if (tabDetail_ != TabDetail::full) continue;
     painter.setPen(look.shortcut);
     painter.drawText(tab.adjusted(drawn.width() + kTabSpacing, 0, 0, 0),
                      Qt::AlignLeft | Qt::AlignVCenter, look.shortcuts[index]);

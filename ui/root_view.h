@@ -31,6 +31,9 @@ class RootView : public QWidget {
   explicit RootView(SearchModel& model, QWidget* parent = nullptr);
 
   SearchField& field();
+  // Whether the desktop blends the window with what lies behind it, so the card's backdrop
+  // may let it show through. Opaque until told otherwise.
+  void setTranslucent(bool translucent);
   // The model has one observer slot; the panel controller owns it and forwards every change
   // here.
   void modelChanged(SearchModel::Field field);
@@ -42,6 +45,8 @@ class RootView : public QWidget {
 
  private:
   class List;
+  // How much of the mode tabs the footer has room for beside the key hints.
+  enum class TabDetail { full, titles, current };
 
   void layoutHeader();
   void layoutTabs();
@@ -54,10 +59,12 @@ class RootView : public QWidget {
   LogoMark* logo_;
   SearchField* field_;
   List* list_;
-  QPixmap background_;            // the card without its texts, drawn once
+  QPixmap background_;  // the card without its texts, drawn once
+  bool translucent_ = false;
   QRectF badge_;                  // empty in mode all
-  std::array<QRectF, 4> tabs_{};  // in the order of the modes
-  std::vector<Key> hints_;        // for the selected row
+  std::array<QRectF, 4> tabs_{};  // in the order of the modes; empty when not shown
+  TabDetail tabDetail_ = TabDetail::full;
+  std::vector<Key> hints_;  // for the selected row
   std::optional<SearchModel::Mode> pressedTab_;
 };
 

@@ -26,7 +26,7 @@ constexpr qreal kKindSize = 10.5;
 constexpr qreal kKindTracking = 0.5;
 constexpr qreal kKindOpacity = 0.28;
 const QColor kConfirmationColor = QColor::fromRgbF(1.0f, 0.42f, 0.36f);
-const QString kConfirmation = QStringLiteral("Nochmal ⏎ zum Bestätigen");
+const QString kConfirmation = QStringLiteral("Nochmal Eingabe zum Bestätigen");
 
 constexpr qreal kHighlightRadius = 11;
 constexpr qreal kHighlightOpacity = 0.085;

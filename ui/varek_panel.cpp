@@ -3,12 +3,16 @@
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace varek {
@@ -18,14 +22,26 @@ namespace {
 constexpr double kLineShare = 0.72;
 constexpr double kBelowLine = 60;
 
-// The window-manager properties the panel sets and reads, interned once per panel.
-constexpr std::array<const char*, 6> kAtomNames = {"_NET_WM_STATE",
+// The window-manager properties the panel sets and reads, and the selection a compositor
+// owns (the screen's number is appended), interned once per panel.
+constexpr std::array<const char*, 7> kAtomNames = {"_NET_WM_STATE",
                                                    "_NET_WM_STATE_SKIP_TASKBAR",
                                                    "_NET_WM_STATE_SKIP_PAGER",
                                                    "_NET_WM_STATE_STICKY",
                                                    "_NET_WM_DESKTOP",
-                                                   "WM_STATE"};
-enum Atom : std::size_t { netWmState, skipTaskbar, skipPager, sticky, netWmDesktop, wmState };
+                                                   "WM_STATE",
+                                                   "_NET_WM_CM_S"};
+enum Atom : std::size_t {
+  netWmState,
+  skipTaskbar,
+  skipPager,
+  sticky,
+  netWmDesktop,
+  wmState,
+  compositorSelection
+};
+// The card's corner radius, which the window is cut to without a compositor.
+constexpr qreal kCornerRadius = 22;
 // The _NET_WM_DESKTOP value that means "on every workspace".
 constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 
@@ -88,9 +104,16 @@ VarekPanel::VarekPanel(QWidget* parent)
   xcb_connection_t* connection = x11Connection();
   if (!connection) return;
   std::array<xcb_intern_atom_cookie_t, kAtomNames.size()> cookies{};
-  for (std::size_t index = 0; index < kAtomNames.size(); ++index) {
-    cookies[index] =
-        xcb_intern_atom(connection, 0, std::strlen(kAtomNames[index]), kAtomNames[index]);
+  // A compositing manager owns the selection named after the screen's number.
+  char* host = nullptr;
+  int display = 0;
+  int screen = 0;
+  if (xcb_parse_display(nullptr, &host, &display, &screen) != 0) std::free(host);
+  std::array<std::string, kAtomNames.size()> names;
+  std::copy(kAtomNames.begin(), kAtomNames.end(), names.begin());
+  names[compositorSelection] += std::to_string(screen);
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    cookies[index] = xcb_intern_atom(connection, 0, names[index].size(), names[index].c_str());
   }
   for (const xcb_intern_atom_cookie_t cookie : cookies) {
     const Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
@@ -114,6 +137,15 @@ QPoint VarekPanel::origin(const QRect& visibleFrame) {
 }
 
 void VarekPanel::present() {
+  composited_ = compositorRuns();
+  if (composited_) {
+    clearMask();
+  } else {
+    // Unblended, the clear corners around the card would show black.
+    QPainterPath card;
+    card.addRoundedRect(QRectF(0, 0, kWidth, kHeight), kCornerRadius, kCornerRadius);
+    setMask(QRegion(card.toFillPolygon().toPolygon()));
+  }
   markAsPanel();
   show();
   raise();
@@ -134,6 +166,14 @@ void VarekPanel::markAsPanel() {
                       32, states.size(), states.data());
   xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atoms_[netWmDesktop],
                       XCB_ATOM_CARDINAL, 32, 1, &kAllDesktops);
+}
+
+bool VarekPanel::compositorRuns() const {
+  xcb_connection_t* connection = x11Connection();
+  if (!connection || atoms_.empty()) return QGuiApplication::platformName() != QLatin1String("xcb");
+  const Owned<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+      connection, xcb_get_selection_owner(connection, atoms_[compositorSelection]), nullptr));
+  return owner && owner->owner != XCB_NONE;
 }
 
 // Qt activates a window only once it has seen the window manager map it, a trip through

@@ -27,16 +27,24 @@ class VarekPanel : public QWidget {
 
   // Shows, raises and activates the panel, and returns only once the window is mapped and
   // holds the keyboard focus of the display: keys typed from then on reach the panel.
+  // Asks each time whether a compositor runs, as one may start or stop at any time.
   void present();
+  // Whether the desktop blends the panel with what lies behind it; when it does not, the
+  // window is cut to the card's rounded outline instead.
+  bool composited() const { return composited_; }
 
  private:
   // Asks the window manager to keep the window on all workspaces and out of the taskbar
   // and the pager. Set before each mapping, since the manager drops the state on unmapping.
   void markAsPanel();
   void takeKeyboardFocus();
+  // Whether a compositing manager runs on the panel's screen. Other windowing systems than
+  // X11 always composite.
+  bool compositorRuns() const;
 
   // The EWMH and ICCCM atoms the panel sets and reads; empty without an X11 display.
   std::vector<std::uint32_t> atoms_;
+  bool composited_ = true;
 };
 
 }  // namespace varek

@@ -33,5 +33,11 @@ check "defaults file is private" "$(stat -c %a "$XDG_CONFIG_HOME/varek/defaults.
 check "bad mode exits 2" "$?" '^2$'
 check "bad mode says why in German" "$("$varek" frage 2>&1)" '^varek: unbekannter Befehl'
 
+# What the command line prints names no macOS key or product: the help of every command,
+# and rows of settings panes, layouts and windows (out of reach without a display).
+shown=$("$varek" --help; for command in query run bench signal; do "$varek" "$command" --help; done
+  "$varek" query einstellungen; "$varek" query links; "$varek" query --mode windows x) 2>&1
+check "no macOS words" "$(grep -oE '⌘|⌥|⌃|Finder|Spotlight|macOS|Systemeinstellungen|Bedienungshilfen' <<<"$shown" | head -n 1)" '^$'
+
 echo "$passed passed, $failures failed"
 ((failures == 0))

@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QMenu>
+#include <QPaintEngine>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <functional>
+
+#include "app/app_delegate.h"
 
 #include "search/search_model.h"
 #include "sources/commands.h"
@@ -187,6 +193,102 @@ TEST_F(ViewsTest, ConfirmationPrompt) {
   EXPECT_EQ(hides, 0);
 }
 
+// Keeps the text a widget paints, as the painter receives it, and draws nothing.
+class TextRecorder : public QPaintDevice, QPaintEngine {
+ public:
+  TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
+  QSet<QString> texts;
+
+  QPaintEngine* paintEngine() const override { return const_cast<TextRecorder*>(this); }
+  bool begin(QPaintDevice*) override { return true; }
+  bool end() override { return true; }
+  void updateState(const QPaintEngineState&) override {}
+  void drawPath(const QPainterPath&) override {}
+  void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+  void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+  void drawTextItem(const QPointF&, const QTextItem& item) override { texts.insert(item.text()); }
+  Type type() const override { return QPaintEngine::User; }
+
+ protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth:
+        return RootView::kWidth;
+      case PdmHeight:
+        return RootView::kHeight;
+      case PdmDpiX:
+      case PdmDpiY:
+      case PdmPhysicalDpiX:
+      case PdmPhysicalDpiY:
+        return 96;
+      case PdmDepth:
+        return 32;
+      case PdmDevicePixelRatioScaled:
+        return static_cast<int>(devicePixelRatioFScale());
+      default:
+        return 1;
+    }
+  }
+};
+
+// No macOS key glyph or product name reaches the screen: every text the card paints, in
+// each mode, with each row selected in turn (its key hints), with and without windows in
+// reach, and the tray menu's items.
+TEST_F(ViewsTest, ShowsNoMacWords) {
+  fake.appScanner.settings = {
+      {.name = "Netzwerk", .alternateName = "", .path = "/settings/network.desktop", .url = {}}};
+  model->apps().fill();
+  copy({"/home/ich/notiz.txt", "zwei\nZeilen"});
+  model->setShowSettings([] {});
+  QSet<QString> shown;
+  const auto record = [&] {
+    TextRecorder recorder;
+    view->render(&recorder);
+    shown += recorder.texts;
+    for (const Item& item : model->items()) {
+      shown << QString::fromStdString(item.title) << QString::fromStdString(item.subtitle);
+    }
+  };
+  const std::pair<Mode, const char*> screens[] = {
+      {Mode::all, ""},      {Mode::all, "sa"},       {Mode::all, "12*7+3"},
+      {Mode::all, "links"}, {Mode::all, "netzwerk"}, {Mode::all, "einstellungen"},
+      {Mode::all, "zzz"},   {Mode::files, ""},       {Mode::clipboard, ""},
+      {Mode::windows, ""},  {Mode::windows, "x"}};
+  for (const bool trusted : {true, false}) {
+    fake.windowServer.trusted = trusted;
+    for (const auto& [mode, query] : screens) {
+      model->setMode(mode);
+      model->setQuery(query);
+      record();
+      for (int row = 1; row < static_cast<int>(model->items().size()); ++row) {
+        model->setSelection(row);
+        record();
+      }
+    }
+  }
+  model->setMode(Mode::all);
+  model->setQuery("neustart");
+  model->activate(SearchModel::Action::open);
+  record();  // the confirmation prompt
+
+  Log log{fake.paths.logFile(), fake.scheduler};
+  AppDelegate app(fake.platform(), log);
+  app.rebuildMenu();
+  for (const QAction* action : app.menu().actions()) {
+    shown << action->text();
+    if (action->menu()) {
+      for (const QAction* choice : action->menu()->actions()) shown << choice->text();
+    }
+  }
+
+  ASSERT_TRUE(shown.contains(QStringLiteral("Strg+1")) &&
+              shown.contains(QStringLiteral("Varek beenden")))
+      << "the tabs and the menu were read";
+  const QRegularExpression mac(
+      QStringLiteral("⌘|⌥|⌃|Finder|Spotlight|macOS|Systemeinstellungen|Bedienungshilfen"));
+  for (const QString& text : shown) EXPECT_FALSE(mac.match(text).hasMatch()) << text.toStdString();
+}
+
 // Moving the selection out of view scrolls just far enough to show the row whole.
 TEST_F(ViewsTest, SelectionScrollsIntoView) {
   std::vector<std::string> texts;
@@ -219,14 +321,6 @@ TEST_F(ViewsTest, SearchFieldBinding) {
 
 // One click on a row selects it and runs it; a click on a tab switches the mode.
 TEST_F(ViewsTest, Clicks) {
-  model->setQuery("sa");
-  ASSERT_GE(model->items().size(), 2u);
-  const std::string path = *model->items()[1].path;
-  click(QPoint(300, kFirstRowTop + 46 + 2 + 23));
-  EXPECT_EQ(model->selection(), 1);
-  EXPECT_EQ(fake.workspace.openedApps, std::vector<std::string>{path});
-  EXPECT_EQ(hides, 1);
-
   // Clicks along the footer reach the tabs one after another, in the order of the modes.
   std::vector<Mode> reached{model->mode()};
   for (int x = 18; x < 500; x += 4) {
@@ -234,14 +328,25 @@ TEST_F(ViewsTest, Clicks) {
     if (reached.back() != model->mode()) reached.push_back(model->mode());
   }
   EXPECT_EQ(reached, (std::vector{Mode::all, Mode::files, Mode::clipboard, Mode::windows}));
+
+  model->setMode(Mode::all);
+  model->setQuery("sa");
+  ASSERT_GE(model->items().size(), 2u);
+  const std::string path = *model->items()[1].path;
+  click(QPoint(300, kFirstRowTop + 46 + 2 + 23));
+  EXPECT_EQ(model->selection(), 1);
+  EXPECT_EQ(fake.workspace.openedApps, std::vector<std::string>{path});
+  EXPECT_EQ(hides, 1);
 }
 
 // The footer's hints follow the selected row's actions: reveal only with a path, copy
 // except for a calculator result (whose Return copies), and what Return does.
 TEST(Views, KeyHintsFollowTheRow) {
-  const Key reveal{QStringLiteral("⌘⏎"), QStringLiteral("Im Finder")};
-  const Key copy{QStringLiteral("⌥⏎"), QStringLiteral("Kopieren")};
-  const auto enter = [](const char* label) { return Key{QStringLiteral("⏎"), QString(label)}; };
+  const Key reveal{QStringLiteral("Strg+Eingabe"), QStringLiteral("Im Dateimanager zeigen")};
+  const Key copy{QStringLiteral("Alt+Eingabe"), QStringLiteral("Kopieren")};
+  const auto enter = [](const char* label) {
+    return Key{QStringLiteral("Eingabe"), QString(label)};
+  };
   const std::tuple<Item::Kind, const char*, bool, std::vector<Key>> cases[] = {
       {Item::Kind::calc, "87", false, {enter("Kopieren")}},
       {Item::Kind::app, "Safari", false, {reveal, copy, enter("Öffnen")}},
