@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "ui/accessible_views.h"
 #include "ui/glut.h"
 #include "ui/logo_mark.h"
 #include "ui/row.h"
@@ -278,6 +279,12 @@ class RootView::List : public QWidget {
     scrollTo(offset_);
   }
 
+  QRect rowRect(int index) const {
+    if (index < 0 || index >= static_cast<int>(tops_.size())) return {};
+    return {kListPadding, tops_[index] - offset_, width() - 2 * kListPadding,
+            Row::height(model_.items()[index].kind)};
+  }
+
   // Scrolls by the least amount that shows the selected row whole.
   void selectionChanged() {
     const int selection = model_.selection();
@@ -425,6 +432,7 @@ RootView::RootView(SearchModel& model, QWidget* parent)
     colors.setColor(group, QPalette::HighlightedText, Qt::white);
   }
   setPalette(colors);
+  accessibility::install();
   logo_->moveMark(QPoint(kHeaderPadding, (kHeaderHeight - kLogoSize) / 2));
   list_->setGeometry(0, kListTop, kWidth, kListHeight);
   for (const SearchModel::Field changed :
@@ -442,6 +450,12 @@ void RootView::setTranslucent(bool translucent) {
   update();
 }
 
+QWidget& RootView::list() const { return *list_; }
+
+QRect RootView::rowRect(int index) const { return list_->rowRect(index); }
+
+QRect RootView::tabRect(Mode mode) const { return tabs_[modeIndex(mode)].toAlignedRect(); }
+
 void RootView::modelChanged(SearchModel::Field changed) {
   const QRect header(0, 0, kWidth, kHeaderHeight);
   const QRect footer(0, kFooterTop, kWidth, kFooterHeight);
@@ -457,13 +471,16 @@ void RootView::modelChanged(SearchModel::Field changed) {
       update(header);
       update(footer);
       list_->update();
+      accessibility::modeChanged(*this);
       break;
     case SearchModel::Field::items:
     case SearchModel::Field::selection: {
       if (changed == SearchModel::Field::items) {
         list_->itemsChanged();
+        accessibility::rowsChanged(*this);
       } else {
         list_->selectionChanged();
+        accessibility::selectionChanged(*this);
       }
       const int selection = model_.selection();
       const bool valid = selection >= 0 && selection < static_cast<int>(model_.items().size());
@@ -477,6 +494,7 @@ void RootView::modelChanged(SearchModel::Field changed) {
     }
     case SearchModel::Field::confirmID:
       list_->update();
+      accessibility::confirmationChanged(*this);
       break;
     case SearchModel::Field::lastSearchMs:
       break;

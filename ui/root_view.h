@@ -34,6 +34,13 @@ class RootView : public QWidget {
   // Whether the desktop blends the window with what lies behind it, so the card's backdrop
   // may let it show through. Opaque until told otherwise.
   void setTranslucent(bool translucent);
+  SearchModel& model() const { return model_; }
+  // The hand-painted parts, for the accessibility interfaces: the widget of the result
+  // list, where row `index` lies in it (empty outside the list), and where a mode's tab lies
+  // in this view.
+  QWidget& list() const;
+  QRect rowRect(int index) const;
+  QRect tabRect(SearchModel::Mode mode) const;
   // The model has one observer slot; the panel controller owns it and forwards every change
   // here.
   void modelChanged(SearchModel::Field field);

@@ -14,6 +14,8 @@ constexpr qreal kPlaceholderOpacity = 0.32;
 
 SearchField::SearchField(SearchModel& model, QWidget* parent) : QLineEdit(parent), model_(model) {
   setObjectName(QString::fromLatin1(kIdentifier));
+  // Screen readers announce the field by this name; the placeholder changes with the mode.
+  setAccessibleName(QStringLiteral("Suche"));
   setFont(systemFont(kTextSize, QFont::Normal));
   setFrame(false);
   setAttribute(Qt::WA_MacShowFocusRect, false);
