@@ -17,6 +17,23 @@ TEST(CommandLine, ParsesCommandsAndOptions) {
     SearchModel::Mode mode = SearchModel::Mode::all;
   } rows[] = {
       {"no arguments start the launcher", {}, Command::launcher, ""},
+      {"help", {"--help"}, Command::help, ""},
+      {"short help", {"-h"}, Command::help, ""},
+      {"version", {"--version"}, Command::version, ""},
+      {"help of a command wins over its text", {"run", "x", "--help"}, Command::help, ""},
+      {"help after -- is text", {"query", "--", "--help"}, Command::query, "--help"},
+      {"one dash is text", {"query", "-5", "km"}, Command::query, "-5 km"},
+      {"an empty text lists the most picked", {"query", ""}, Command::query, ""},
+      {"signal name without the interface",
+       {"signal", "zz.orvel.varek.toggle"},
+       Command::signal,
+       "toggle"},
+      {"settings shown", {"einstellungen"}, Command::settings, ""},
+      {"hotkey by word", {"einstellungen", "kürzel", "strg"}, Command::settings, "Ctrl+Space"},
+      {"hotkey as typed",
+       {"einstellungen", "kürzel", "Strg+Alt+K"},
+       Command::settings,
+       "Strg+Alt+K"},
       {"query words join", {"query", "5", "km", "in", "mi"}, Command::query, "5 km in mi"},
       {"mode before the text",
        {"query", "--mode", "files", "bericht"},
@@ -24,10 +41,6 @@ TEST(CommandLine, ParsesCommandsAndOptions) {
        "bericht",
        SearchModel::Mode::files},
       {"options after -- are text", {"query", "--", "--json"}, Command::query, "--json"},
-      {"signal with its name",
-       {"signal", "zz.orvel.varek.toggle"},
-       Command::signal,
-       "zz.orvel.varek.toggle"},
       {"bench", {"bench"}, Command::bench, ""},
   };
   for (const auto& row : rows) {
@@ -44,8 +57,12 @@ TEST(CommandLine, ParsesCommandsAndOptions) {
   EXPECT_EQ(run.action, SearchModel::Action::copy);
   EXPECT_TRUE(run.confirm);
   EXPECT_EQ(run.mode, SearchModel::Mode::clipboard);
-  EXPECT_EQ(std::get<CommandLine>(parseCommandLine({"signal", "query", "12*7+3"})).payload,
-            "12*7+3");
+  EXPECT_EQ(std::get<CommandLine>(parseCommandLine({"signal", "mode", "-1"})).payload, "-1");
+  EXPECT_EQ(std::get<CommandLine>(parseCommandLine({"query", "--help"})).helpTopic, Command::query);
+  const auto settings =
+      std::get<CommandLine>(parseCommandLine({"einstellungen", "anmeldung", "an"}));
+  EXPECT_EQ(settings.setting, CommandLine::Setting::login);
+  EXPECT_TRUE(settings.on);
 }
 
 // Every mistake is one German line; the caller exits with status 2.
@@ -60,6 +77,13 @@ TEST(CommandLine, RejectsBadArgumentsWithAGermanLine) {
       {"query", "--row", "1", "x"},
       {"bench", "extra"},
       {"signal"},
+      {"signal", "explode"},
+      {"signal", "--json", "toggle"},
+      {"query"},
+      {"query", "--json"},
+      {"einstellungen", "farbe", "blau"},
+      {"einstellungen", "zwischenablage", "ja"},
+      {"einstellungen", "kürzel"},
   };
   for (const auto& arguments : rows) {
     const auto parsed = parseCommandLine(arguments);
