@@ -110,6 +110,21 @@ void AppDelegate::start() {
   }
 
   controlSignals_ = std::make_unique<ControlSignals>(*controller_, log_);
+  // `varek einstellungen` writes the defaults; the combination in use is grabbed anew only
+  // when it changed, and the clipboard history follows its switch.
+  controlSignals_->setOnReload([this, grabbed = combination]() mutable {
+    const QKeyCombination stored = hotkey_.combination();
+    if (stored != grabbed || !hotkey_.registered()) changeHotkey(stored);
+    grabbed = stored;
+    ClipboardHistory& history = controller_->model().clipboard();
+    history.setEnabled(history.enabled());
+  });
+  // A copy made by `varek run` stays on the clipboard once that process is gone, and the
+  // history does not record it as someone else's.
+  controlSignals_->setOnCopy([this](const std::string& text) {
+    platform_.pasteboard.setText(text);
+    controller_->model().clipboard().setLastChange(platform_.pasteboard.changeCount());
+  });
   controlSignals_->listen();
 
   QTimer::singleShot(kWarmUpDelayMs, this, [this] { controller_->warmUp(); });

@@ -41,7 +41,11 @@ void ControlSignals::receive(const QDBusMessage& message) {
   // Only a text is a payload; a number or nothing at all is none.
   if (!arguments.isEmpty() && arguments.first().metaType() == QMetaType::fromType<QString>()) {
     const std::string text = arguments.first().toString().toStdString();
-    payload = std::string(unicode::leadingCharacters(text, kPayloadCharacters));
+    // A copy is taken whole, as a cut one would put a wrong text on the clipboard; it
+    // costs no search and no log line.
+    payload = message.member() == "copy"
+                  ? text
+                  : std::string(unicode::leadingCharacters(text, kPayloadCharacters));
   }
   handle(message.member().toStdString(), payload);
 }
@@ -72,6 +76,10 @@ void ControlSignals::handle(std::string_view member, const std::optional<std::st
     model.activate(SearchModel::Action::open);
   } else if (member == "bench") {
     writeAfterOpening(benchLine(bench(model)));
+  } else if (member == "reload") {
+    if (onReload_) onReload_();
+  } else if (member == "copy") {
+    if (payload && onCopy_) onCopy_(*payload);
   }
 }
 

@@ -1,12 +1,13 @@
 // The launcher driven from outside, without a keyboard: signals on the D-Bus session bus
 // with the interface "zz.orvel.varek", whose member names what to do ("toggle", "show",
-// "hide", "query", "mode", "down", "enter", "bench") and whose optional first text argument
-// is the payload. Nothing is sent back; replies are lines in the log.
+// "hide", "query", "mode", "down", "enter", "bench", "reload", "copy") and whose optional first
+// text argument is the payload. Nothing is sent back; replies are lines in the log.
 #pragma once
 
 #include <QDBusMessage>
 #include <QObject>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ class ControlSignals : public QObject {
   // Listens for every member of the interface, from any sender on any path, for the life
   // of this object; false without a session bus.
   bool listen();
+  // "reload": the settings changed in the defaults (`varek einstellungen`).
+  void setOnReload(std::function<void()> reload) { onReload_ = std::move(reload); }
+  // "copy": the payload goes on the clipboard as the launcher's own copy.
+  void setOnCopy(std::function<void(const std::string&)> copy) { onCopy_ = std::move(copy); }
   // Acts on one signal as if it had arrived; unknown members do nothing. What it logs
   // follows the line of an opening that a signal before it began.
   void handle(std::string_view member, const std::optional<std::string>& payload);
@@ -51,6 +56,8 @@ class ControlSignals : public QObject {
 
   PanelController& controller_;
   const Log& log_;
+  std::function<void()> onReload_;
+  std::function<void(const std::string&)> onCopy_;
 };
 
 }  // namespace varek
