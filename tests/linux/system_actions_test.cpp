@@ -95,41 +95,26 @@ TEST(SystemActions, TerminalIsTheDesktopsOwn) {
   const auto locate = [&](const std::string& name) {
     return installed.contains(name) ? "/" + name : std::string();
   };
-  struct Row {
-    const char* shows;
-    // desktops, GNOME's terminal, its option, whether the user chose it, KDE's terminal
-    LinuxSystemActions::TerminalSettings settings;
-    std::vector<std::string> start;  // before the shell that runs the command
-  };
   const std::nullopt_t none = std::nullopt;
-  const Row rows[] = {
-      {"GNOME's on GNOME",
-       {"ubuntu:GNOME", "gnome-terminal", "-x", false, none},
-       {"/gnome-terminal", "--"}},
-      {"GNOME's default only on GNOME",
-       {"XFCE", "gnome-terminal", "-x", false, none},
-       {"/x-terminal-emulator", "-e"}},
-      {"the user's choice anywhere",
-       {"XFCE", "xfce4-terminal", "", true, none},
-       {"/xfce4-terminal", "-x"}},
-      {"KDE's first on KDE",
-       {"KDE", "myterm", "", true, "konsole --hold"},
-       {"/konsole", "--hold", "-e"}},
-      {"KDE's default", {"KDE", none, "", false, none}, {"/konsole", "-e"}},
-      {"GNOME's option for others",
-       {"GNOME", "myterm", "--run", false, none},
-       {"/myterm", "--run"}},
-      {"not installed: passed over",
-       {"GNOME", "tilix", "", false, none},
-       {"/x-terminal-emulator", "-e"}},
+  // desktops, GNOME's terminal, its option, whether the user chose it, KDE's terminal; what
+  // starts before the shell that runs the command
+  const std::pair<LinuxSystemActions::TerminalSettings, std::vector<std::string>> rows[] = {
+      {{"ubuntu:GNOME", "gnome-terminal", "-x", false, none}, {"/gnome-terminal", "--"}},
+      {{"XFCE", "gnome-terminal", "-x", false, none}, {"/x-terminal-emulator", "-e"}},
+      {{"XFCE", "xfce4-terminal", "", true, none}, {"/xfce4-terminal", "-x"}},  // chosen
+      {{"KDE", "myterm", "", true, "konsole --hold"}, {"/konsole", "--hold", "-e"}},
+      {{"KDE", none, "", false, none}, {"/konsole", "-e"}},
+      {{"GNOME", "myterm", "--run", false, none}, {"/myterm", "--run"}},
+      {{"GNOME", "tilix", "", false, none}, {"/x-terminal-emulator", "-e"}},  // not installed
   };
-  for (const Row& row : rows) {
+  for (const auto& [settings, start] : rows) {
+    SCOPED_TRACE(settings.desktops + " " + settings.gnome.value_or(""));
     std::vector<std::string> arguments =
-        LinuxSystemActions::terminalCommand(row.settings, locate, "ls *");
-    ASSERT_GT(arguments.size(), row.start.size()) << row.shows;
-    EXPECT_EQ(arguments.back(), "ls *") << row.shows;
-    arguments.resize(row.start.size());
-    EXPECT_EQ(arguments, row.start) << row.shows;
+        LinuxSystemActions::terminalCommand(settings, locate, "ls *");
+    ASSERT_GT(arguments.size(), start.size());
+    EXPECT_EQ(arguments.back(), "ls *");
+    arguments.resize(start.size());
+    EXPECT_EQ(arguments, start);
   }
 }
 

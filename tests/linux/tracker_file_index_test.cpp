@@ -20,6 +20,7 @@
 
 #include "app/log.h"
 #include "platform/linux/qt_scheduler.h"
+#include "tests/support/desktop_fixtures.h"
 #include "tests/support/virtual_scheduler.h"
 
 namespace varek {
@@ -44,11 +45,6 @@ std::string home() { return std::getenv("VAREK_TEST_HOME"); }
 std::string scratch(const std::string& name) { return std::getenv("TMPDIR") + ("/" + name); }
 
 bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, kDeadlineMs); }
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A path that ends in "/" is made a folder. Returns the path without that "/".
 std::string writeFile(std::string path, const std::string& contents = "x", int ageSeconds = 0) {
@@ -142,7 +138,7 @@ TEST_F(TrackerFileIndexTest, FindsNamesIgnoringCaseAndAccents) {
       EXPECT_EQ(lists.back(), expected);
     }
   }
-  EXPECT_NE(readFile(walkLog_.file()).find("antwortet nicht"), std::string::npos);
+  EXPECT_NE(test::readFile(walkLog_.file()).find("antwortet nicht"), std::string::npos);
 }
 
 // An ended query delivers nothing more while a control query sees the files change: not a
@@ -247,7 +243,7 @@ TEST(TrackerFileIndexRecent, ListsTheFilesOpenedInTheLast730Days) {
     ASSERT_TRUE(delivered(before + 1));
     EXPECT_EQ(lists.back(), expected);
   }
-  EXPECT_NE(readFile(log.file()).find("nur die letzten"), std::string::npos);
+  EXPECT_NE(test::readFile(log.file()).find("nur die letzten"), std::string::npos);
 }
 
 }  // namespace
