@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QKeySequence>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWindow>
@@ -108,7 +107,6 @@ TEST(PanelControllerPlacement, CentresOnTheVisibleFrameNearTheTop) {
 TEST_F(PanelControllerTest, OpensOnTheScreenUnderThePointer) {
   QScreen* screen = QGuiApplication::primaryScreen();
   QCursor::setPos(screen, 100, 100);
-  const QRect area(QPoint(350, 77), QSize(VarekPanel::kWidth, VarekPanel::kHeight));
   const auto grab = [&] { return screen->grabWindow(0, 350, 77, 740, 470).toImage(); };
   const QImage before = grab();
   ASSERT_TRUE(open());
@@ -116,7 +114,8 @@ TEST_F(PanelControllerTest, OpensOnTheScreenUnderThePointer) {
   ASSERT_TRUE(waitFor([&] { return panel.windowOpacity() == 1.0; })) << "faded in";
   QCoreApplication::processEvents();
 
-  EXPECT_EQ(panel.geometry(), area) << "on the test desktop's 1440 x 900 screen";
+  EXPECT_EQ(panel.geometry(), QRect(350, 77, 740, 470))
+      << "on the test desktop's 1440 x 900 screen";
   EXPECT_EQ(test::outerFrame(panel.winId()), (Rect{350, 900 - 77 - 470, 740, 470}))
       << "as the X server has it, counted from the bottom";
   const QImage shown = grab();
@@ -138,7 +137,6 @@ TEST_F(PanelControllerTest, KeysActOnTheModel) {
       {"firefox Alt+Return", firefox + "copied " + kFirefox},
       {"firefox Ctrl+Alt+Return", firefox + "revealed " + kFirefox},  // Strg wins
       {"firefox Ctrl+C", firefox + "copied " + kFirefox},             // no text selected: the row
-      {"Ctrl+2", " | Dateien | 0 | shown"},
       {"Ctrl+4", " | Fenster | 0 | shown"},
       {"Ctrl+2 Ctrl+1", " | Alles | 0 | shown"},
       {"Ctrl+2 Ctrl+5", " | Dateien | 0 | shown"},        // no mode, and types nothing
@@ -244,10 +242,6 @@ TEST_F(PanelControllerTest, EveryOpeningIsLoggedAndStaysAboveOnAllWorkspaces) {
       EXPECT_TRUE(states.contains(state)) << opening << ": " << states.toStdString();
     }
     controller.hide();
-  }
-  const QRegularExpression line(R"(^geöffnet in \d+\.\d ms$)");
-  for (const std::string& written : openings()) {
-    EXPECT_TRUE(line.match(QString::fromStdString(written)).hasMatch()) << written;
   }
 }
 
