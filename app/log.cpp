@@ -33,8 +33,9 @@ constexpr const char* kLockSuffix = ".lock";
 constexpr const char* kOlderSuffix = ".1";
 // Ends a message that was cut, so a reader knows there was more.
 constexpr std::string_view kCutMark = "…";
-// "\x1B" and "\u2028" with their terminating NUL.
-constexpr std::size_t kEscapeCapacity = 8;
+// "\x1B" and "\u2028" with their terminating NUL; room for any unsigned value, so that
+// the compiler can see no escape is ever cut short.
+constexpr std::size_t kEscapeCapacity = 16;
 
 // Holds the exclusive lock on the file for its lifetime; closing the file releases it.
 // O_NOFOLLOW: a planted link must not make us create a file somewhere else.
