@@ -44,8 +44,9 @@ constexpr std::pair<std::string_view, std::string_view> kGermanNames[] = {
     {"Down", "Runter"},
 };
 
-// What versions before stored: the glyph of the modifier and the German key name.
-const std::pair<std::string_view, QKeyCombination> kGlyphLabels[] = {
+// What versions before stored: the glyph of the modifier and the German key name. Only
+// parse() reads them, so that an old defaults file keeps its choice; nothing shows them.
+const std::pair<std::string_view, QKeyCombination> kStoredGlyphLabels[] = {
     {"⌥ Leertaste", Hotkey::kPresets[0]},
     {"⌃ Leertaste", Hotkey::kPresets[1]},
     {"⌘ Leertaste", Hotkey::kPresets[2]},
@@ -132,7 +133,7 @@ std::uint16_t numLockMask(xcb_connection_t* connection, xcb_keycode_t numLock) {
 }  // namespace
 
 std::optional<QKeyCombination> Hotkey::parse(std::string_view stored) {
-  for (const auto& [glyphs, combination] : kGlyphLabels) {
+  for (const auto& [glyphs, combination] : kStoredGlyphLabels) {
     if (stored == glyphs) return combination;
   }
   const QKeySequence sequence = QKeySequence::fromString(translated(text(stored), Names::portable),

@@ -1,9 +1,10 @@
 // The global hotkey: one key combination, grabbed on the X11 root window so that it
 // reaches the launcher whichever application has focus. It is kept under "hotkey" in the
 // user defaults in Qt's portable form ("Alt+Space"), which people may edit by hand; the
-// German names of the tray ("Strg+Leertaste") and the glyph labels that earlier versions
-// stored ("⌥ Leertaste") read as well. Another desktop (a Wayland compositor's own binding
-// service) can stand behind the same members later: only grab() talks to X11.
+// German names of the tray ("Strg+Leertaste") and the modifier-glyph labels that earlier
+// versions stored read as well (only read, never shown; written back in the new form).
+// Another desktop (a Wayland compositor's own binding service) can stand behind the same
+// members later: only grab() talks to X11.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
