@@ -9,12 +9,11 @@
 #include <utility>
 
 #include <unicode/brkiter.h>
-#include <unicode/uchar.h>
 #include <unicode/utext.h>
-#include <unicode/utf8.h>
 #include <nlohmann/json.hpp>
 
 #include "search/fold.h"
+#include "search/unicode.h"
 
 namespace varek {
 namespace {
@@ -44,40 +43,6 @@ constexpr double kRecentDecayDays = 14;
 constexpr double kPickWeight = 250;
 
 constexpr double kSecondsPerDay = 86400;
-// Pasted queries often carry tabs; line breaks are kept, as they are rarely accidental.
-constexpr UChar32 kTab = U'\t';
-
-bool isBlank(UChar32 character) {
-  return character == kTab || (character >= 0 && u_charType(character) == U_SPACE_SEPARATOR);
-}
-
-// The text without blanks at either end; bytes that are not UTF-8 are never blanks.
-std::string_view trimBlanks(std::string_view text) {
-  // ICU walks UTF-8 with 32-bit offsets; no one types a query that long.
-  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    return text;
-  }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::int32_t start = 0;
-  while (start < length) {
-    std::int32_t next = start;
-    UChar32 character;
-    U8_NEXT(bytes, next, length, character);
-    if (!isBlank(character)) break;
-    start = next;
-  }
-  std::int32_t end = length;
-  while (end > start) {
-    std::int32_t previous = end;
-    UChar32 character;
-    U8_PREV(bytes, start, previous, character);
-    if (!isBlank(character)) break;
-    end = previous;
-  }
-  return text.substr(start, end - start);
-}
-
 // The byte lengths of the key's first one, two, … user-perceived characters, up to
 // kMaxPrefixLength of them; an emoji flag or a syllable counts as one, as the user sees it.
 std::vector<std::size_t> prefixLengths(const std::string& key) {
@@ -247,6 +212,6 @@ std::vector<std::string> Learning::top(std::size_t count) const {
   return ids;
 }
 
-std::string Learning::queryKey(std::string_view query) { return fold(trimBlanks(query)); }
+std::string Learning::queryKey(std::string_view query) { return fold(unicode::trimBlanks(query)); }
 
 }  // namespace varek
