@@ -3,7 +3,6 @@
 // menu, the autostart entry, and the varek binary beside a launcher.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -24,6 +23,7 @@
 #include "platform/linux/linux_platform.h"
 #include "tests/support/desktop_session.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/x11_client.h"
 #include "ui/panel_controller.h"
 
 namespace varek {
@@ -33,36 +33,6 @@ using Mode = SearchModel::Mode;
 using test::waitFor;
 
 constexpr const char* kBarrierInterface = "zz.orvel.varek.testbarrier";
-
-// Another X client, as a desktop that binds a combination itself would be.
-class OtherClient {
- public:
-  OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection_);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, ' ');
-    space_ = codes ? codes[0] : 0;
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-  }
-  ~OtherClient() { xcb_disconnect(connection_); }
-  xcb_window_t root() const { return root_; }
-  xcb_keycode_t space() const { return space_; }
-
-  // Whether the server lets this client have Space with these modifiers; it keeps them.
-  bool grab(std::uint16_t modifiers) {
-    xcb_generic_error_t* error = xcb_request_check(
-        connection_, xcb_grab_key_checked(connection_, 0, root_, modifiers, space_,
-                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-    std::free(error);
-    return error == nullptr;
-  }
-
- private:
-  xcb_connection_t* connection_;
-  xcb_window_t root_ = 0;
-  xcb_keycode_t space_ = 0;
-};
 
 // Sends the signals ("hide; query 12*7+3": a member, then its payload if there is one),
 // then one of a test interface on the same connection: the bus keeps their order, so once
@@ -193,7 +163,7 @@ TEST(Hotkey, KeysHeldDownPressOnce) {
       {"typed into a window of ours", {{kPress, 1, kAlt, false}}, 0},
       {"sent by a client", {{kPress | kSent, 1}}, 1},
   };
-  OtherClient display;
+  test::OtherClient display;
   for (const auto& [name, keys, expected] : rows) {
     test::MemoryDefaults defaults;
     Hotkey hotkey(defaults);
@@ -203,7 +173,7 @@ TEST(Hotkey, KeysHeldDownPressOnce) {
     for (const Key& key : keys) {
       xcb_key_press_event_t event{};
       event.response_type = key.type;
-      event.detail = display.space();
+      event.detail = display.keycode(' ');
       event.time = key.time;
       event.root = display.root();
       event.event = key.onRoot ? display.root() : display.root() + 1;
@@ -228,8 +198,8 @@ TEST(AppShell, HotkeyTogglesThePanelWhateverTheLocks) {
 }
 
 TEST(AppShell, TakenHotkeyIsLoggedAndStartUpGoesOn) {
-  OtherClient desktop;
-  ASSERT_TRUE(desktop.grab(XCB_MOD_MASK_1));
+  test::OtherClient desktop;
+  ASSERT_TRUE(desktop.grab(' ', XCB_MOD_MASK_1));
   Launcher launcher;
   EXPECT_FALSE(launcher.delegate.hotkey().registered());
   EXPECT_EQ(launcher.log(launcher.logStart), "Kürzel Alt+Leertaste ist belegt\n");
@@ -351,8 +321,8 @@ TEST(AppShell, ChoosingATakenHotkeyExplainsIt) {
         {.name = "Tastatur", .alternateName = "", .path = pane, .url = std::nullopt}};
     launcher.model().apps().fill();
     launcher.delegate.hotkey().unregisterKey();
-    OtherClient desktop;
-    ASSERT_TRUE(taken == 0 || desktop.grab(taken));
+    test::OtherClient desktop;
+    ASSERT_TRUE(taken == 0 || desktop.grab(' ', taken));
 
     describe(launcher.delegate.menu());
     QAction* item = findItem(launcher.delegate.menu(), Hotkey::label(preset));

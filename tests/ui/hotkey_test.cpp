@@ -2,7 +2,6 @@
 // that records another combination.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <QPushButton>
 #include <QTest>
@@ -12,6 +11,7 @@
 #include "app/hotkey.h"
 #include "app/hotkey_dialog.h"
 #include "tests/support/memory_defaults.h"
+#include "tests/support/x11_client.h"
 
 namespace varek {
 namespace {
@@ -20,28 +20,10 @@ constexpr QKeyCombination kAltSpace(Qt::AltModifier, Qt::Key_Space);
 constexpr QKeyCombination kCtrlK(Qt::ControlModifier, Qt::Key_K);
 constexpr QKeyCombination kCtrlJ(Qt::ControlModifier, Qt::Key_J);
 
-// Another X client, as a desktop that binds combinations itself would be.
-struct OtherClient {
-  // Whether the server lets this client have the key with these modifiers (and extra); it
-  // keeps what it gets.
-  bool grab(xcb_keysym_t symbol, QKeyCombination combination, std::uint16_t extra = 0) {
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols.get(), symbol);
-    const xcb_keycode_t code = codes ? codes[0] : 0;
-    std::free(codes);
-    const auto modifiers = static_cast<std::uint16_t>(Hotkey::modifiers(combination) | extra);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root;
-    xcb_generic_error_t* error = xcb_request_check(
-        connection.get(), xcb_grab_key_checked(connection.get(), 0, root, modifiers, code,
-                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-    std::free(error);
-    return error == nullptr;
-  }
-
-  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection{
-      xcb_connect(nullptr, nullptr), &xcb_disconnect};
-  std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols{
-      xcb_key_symbols_alloc(connection.get()), &xcb_key_symbols_free};
-};
+// The modifiers that the launcher grabs for the combination, plus extra ones.
+std::uint16_t mask(QKeyCombination combination, std::uint16_t extra = 0) {
+  return static_cast<std::uint16_t>(Hotkey::modifiers(combination) | extra);
+}
 
 TEST(Hotkey, StoredTextReadsAsOneCombinationAndIsWrittenPortably) {
   // stored text, label of the combination read, what storing that combination writes
@@ -86,18 +68,18 @@ TEST(Hotkey, GrabsTheChosenCombinationOrNothing) {
   for (const auto& [combination, symbol] : chosen) {
     hotkey.setCombination(combination);
     ASSERT_TRUE(hotkey.registered()) << Hotkey::portableText(combination);
-    OtherClient probe;
-    EXPECT_FALSE(probe.grab(symbol, combination)) << Hotkey::portableText(combination);
-    EXPECT_FALSE(probe.grab(symbol, combination, XCB_MOD_MASK_LOCK)) << "CapsLock on too";
+    test::OtherClient probe;
+    EXPECT_FALSE(probe.grab(symbol, mask(combination))) << Hotkey::portableText(combination);
+    EXPECT_FALSE(probe.grab(symbol, mask(combination, XCB_MOD_MASK_LOCK))) << "CapsLock on too";
   }
   // Taken elsewhere: neither the earlier combination nor a variant of this one stays ours.
-  OtherClient desktop;
-  ASSERT_TRUE(desktop.grab('k', kCtrlK));
+  test::OtherClient desktop;
+  ASSERT_TRUE(desktop.grab('k', mask(kCtrlK)));
   EXPECT_EQ(hotkey.grab(kCtrlK), Hotkey::Status::taken);
   EXPECT_FALSE(hotkey.registered());
-  OtherClient probe;
-  EXPECT_TRUE(probe.grab(chosen[2].second, chosen[2].first));
-  EXPECT_TRUE(probe.grab('k', kCtrlK, XCB_MOD_MASK_LOCK));
+  test::OtherClient probe;
+  EXPECT_TRUE(probe.grab(chosen[2].second, mask(chosen[2].first)));
+  EXPECT_TRUE(probe.grab('k', mask(kCtrlK, XCB_MOD_MASK_LOCK)));
   EXPECT_EQ(hotkey.grab(QKeyCombination(Qt::Key_K)), Hotkey::Status::refused) << "no modifier";
 }
 
@@ -118,8 +100,8 @@ TEST(HotkeyDialog, RecordsTheFirstCombinationAndSaysWhetherItIsFree) {
       {{kCtrlJ}, taken, "Alt+Space"},
       {{QKeyCombination(Qt::Key_K)}, alone, "Alt+Space"},
   };
-  OtherClient desktop;
-  ASSERT_TRUE(desktop.grab('j', kCtrlJ));
+  test::OtherClient desktop;
+  ASSERT_TRUE(desktop.grab('j', mask(kCtrlJ)));
   for (const auto& [keys, message, stored] : rows) {
     test::MemoryDefaults defaults;
     Hotkey hotkey(defaults);
