@@ -9,7 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string_view>
@@ -17,7 +16,6 @@
 #include <utility>
 
 #include "search/unicode.h"
-#include "sources/private_file.h"
 
 namespace varek {
 namespace {
@@ -38,6 +36,12 @@ constexpr std::uint64_t kLongestDefinition = std::uint64_t{4} << 20;
 // Each sense of a headword costs a read on the keystroke that looks it up. Real
 // dictionaries list a few, rarely dozens; a damaged index may repeat a headword endlessly.
 constexpr std::size_t kMostSenses = 64;
+// A lookup reads at most this many index lines of its headword's hash, however often a
+// damaged index repeats one headword.
+constexpr std::size_t kMostScanned = 4096;
+// Real headwords are a few words long; a longer line is no entry, and a lookup reads no
+// more than this of a line it compares.
+constexpr std::size_t kLongestLine = 4096;
 // Senses are set apart as dictd's own clients show them: by an empty line.
 constexpr std::string_view kSenseSeparator = "\n\n";
 
@@ -177,6 +181,33 @@ std::string_view trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
+// One line of the index: "headword\tOFFSET\tLENGTH", perhaps with a fourth field.
+struct IndexLine {
+  std::string_view headword;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
+// The entry a line describes; nothing for metadata and damaged lines.
+std::optional<IndexLine> parseLine(std::string_view line) {
+  const std::size_t firstTab = line.find('\t');
+  const std::size_t secondTab = line.find('\t', firstTab + 1);
+  if (firstTab == std::string_view::npos || secondTab == std::string_view::npos)
+    return std::nullopt;
+  const std::string_view headword = line.substr(0, firstTab);
+  if (headword.empty() || headword.find('\0') != std::string_view::npos || isMetadata(headword)) {
+    return std::nullopt;
+  }
+  // A fourth field, where present, is the headword before dictfmt normalised it.
+  std::string_view lengthDigits = line.substr(secondTab + 1);
+  lengthDigits = lengthDigits.substr(0, lengthDigits.find('\t'));
+  if (lengthDigits.ends_with('\r')) lengthDigits.remove_suffix(1);
+  const auto offset = indexNumber(line.substr(firstTab + 1, secondTab - firstTab - 1));
+  const auto length = indexNumber(lengthDigits);
+  if (!offset || !length || *length == 0 || *length > kLongestDefinition) return std::nullopt;
+  return IndexLine{headword, *offset, *length};
+}
+
 unsigned littleEndian16(const std::string& bytes, std::size_t at) {
   return unsigned(std::uint8_t(bytes[at])) | unsigned(std::uint8_t(bytes[at + 1])) << 8;
 }
@@ -280,24 +311,25 @@ class DictdDictionary::Database {
   // joined; nothing when none is readable.
   std::optional<std::string> definition(std::string_view key) {
     std::call_once(loaded_, [this] { load(); });
-    // this-> names the use of the capture, which clang does not see in a call that
-    // depends on the argument types (and then rejects the capture as unused).
-    const auto [first, last] = std::equal_range(entries_.begin(), entries_.end(), key,
-                                                [this](const auto& left, const auto& right) {
-                                                  return this->keyOf(left) < this->keyOf(right);
-                                                });
+    if (!index_ || !index_->isOpen()) return std::nullopt;
+    const std::uint32_t hash = keyHash(key);
+    std::string headword;
+    const auto first = std::partition_point(lines_.begin(), lines_.end(), [&](std::uint32_t line) {
+      const std::optional<IndexLine> entry = readLine(line, headword);
+      return entry && keyHash(headword) < hash;
+    });
     // A headword with several senses has several index lines. The index orders them by
     // the text of their offset digits, which is no order at all, so the body decides: it
     // holds the senses as the dictionary's authors wrote them.
-    std::vector<Entry> senses(first, last);
-    std::sort(senses.begin(), senses.end(), [](const Entry& left, const Entry& right) {
-      return std::tie(left.offset, left.length) < std::tie(right.offset, right.length);
-    });
-    senses.erase(std::unique(senses.begin(), senses.end(),
-                             [](const Entry& left, const Entry& right) {
-                               return left.offset == right.offset && left.length == right.length;
-                             }),
-                 senses.end());
+    std::vector<Entry> senses;
+    std::size_t scanned = 0;
+    for (auto line = first; line != lines_.end() && scanned < kMostScanned; ++line, ++scanned) {
+      const std::optional<IndexLine> entry = readLine(*line, headword);
+      if (!entry || keyHash(headword) != hash) break;
+      if (headword == key) senses.push_back({entry->offset, entry->length});
+    }
+    std::sort(senses.begin(), senses.end());
+    senses.erase(std::unique(senses.begin(), senses.end()), senses.end());
     if (senses.size() > kMostSenses) senses.resize(kMostSenses);
     std::string joined;
     for (const Entry& sense : senses) {
@@ -314,94 +346,81 @@ class DictdDictionary::Database {
   }
 
  private:
-  // Twelve bytes per headword keep a large index small in memory; dictzip cannot hold
-  // more than 4 GiB, so 32-bit offsets reach every entry.
   struct Entry {
-    std::uint32_t keyStart;  // in keys_, where each key ends with a NUL
-    std::uint32_t offset;
-    std::uint32_t length;
+    std::uint64_t offset;
+    std::uint64_t length;
+    auto operator<=>(const Entry&) const = default;
   };
 
-  std::string_view keyOf(const Entry& entry) const { return keys_.data() + entry.keyStart; }
-  static std::string_view keyOf(std::string_view key) { return key; }
+  // The 32 bits of a key's hash that order the lines; keys that share them are told
+  // apart by their text.
+  static std::uint32_t keyHash(std::string_view key) {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+  }
 
+  // The line that starts at offset, its headword lower-cased into headword; nothing when
+  // it cannot be read or is no entry.
+  std::optional<IndexLine> readLine(std::uint32_t offset, std::string& headword) const {
+    const std::string bytes = index_->read(offset, kLongestLine + 1);
+    const std::string_view text(bytes);
+    const std::optional<IndexLine> line = parseLine(text.substr(0, text.find('\n')));
+    headword.clear();
+    if (line) appendLowercase(headword, line->headword);
+    return line;
+  }
+
+  // Reads the index once, in pieces, and keeps only where each entry's line starts, ordered
+  // by the hash of its headword: four bytes a line, where the index itself holds twenty
+  // to thirty. Lookups read the few lines they compare from the file.
   void load() {
-    std::string index;
-    if (PrivateFile::read(indexFile_, index) != PrivateFile::ReadResult::read) return;
     if (compressed_) {
       const File body(bodyFile_);
       if (!body.isOpen()) return;
       layout_ = readGzipLayout(body);
       if (!layout_) return;
     }
-    entries_.reserve(std::size_t(std::count(index.begin(), index.end(), '\n')) + 1);
-    keys_.reserve(index.size());
-    std::string_view rest = index;
-    while (!rest.empty()) {
-      const std::size_t end = std::min(rest.find('\n'), rest.size());
-      addLine(rest.substr(0, end));
-      rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    // Indexes are sorted by dictd's own collation, which is not a byte order. Keys were
-    // appended in file order, so their position keeps homonyms in the order of the file.
-    // strcmp orders bytes as unsigned, like the string_view comparison of the lookup,
-    // and spares measuring both keys on each of the sort's millions of comparisons.
-    std::sort(entries_.begin(), entries_.end(), [this](const Entry& left, const Entry& right) {
-      const int order = std::strcmp(keys_.data() + left.keyStart, keys_.data() + right.keyStart);
-      return order != 0 ? order < 0 : left.keyStart < right.keyStart;
-    });
-    storeKeysOnce();
-  }
-
-  // Rewrites the keys in sorted order with each distinct key once: about a quarter of a
-  // large dictionary's headwords repeat (homonyms, several parts of speech).
-  void storeKeysOnce() {
-    std::size_t size = 0;
-    for (std::size_t at = 0; at < entries_.size(); ++at) {
-      if (at == 0 || keyOf(entries_[at]) != keyOf(entries_[at - 1])) {
-        size += keyOf(entries_[at]).size() + 1;
+    index_ = std::make_unique<File>(indexFile_);
+    if (!index_->isOpen()) return;
+    // The hash above the line's offset, so that sorting the numbers orders by both.
+    std::vector<std::uint64_t> ordered;
+    std::string headword;
+    const auto add = [&](std::string_view line, std::uint64_t start) {
+      if (line.size() > kLongestLine || start > std::numeric_limits<std::uint32_t>::max()) return;
+      const std::optional<IndexLine> entry = parseLine(line);
+      if (!entry) return;
+      headword.clear();
+      appendLowercase(headword, entry->headword);
+      ordered.push_back(std::uint64_t{keyHash(headword)} << 32 | start);
+    };
+    std::string piece;  // what is read but not yet split into lines, from pieceStart on
+    std::uint64_t pieceStart = 0;
+    bool dropping = false;  // the line at the start of piece is too long to be an entry
+    for (bool ended = false; !ended;) {
+      const std::string more = index_->read(pieceStart + piece.size(), kReadBlockSize);
+      ended = more.size() < kReadBlockSize;
+      piece += more;
+      std::size_t at = 0;
+      for (;;) {
+        const std::size_t newline = piece.find('\n', at);
+        if (newline == std::string::npos && !ended) break;
+        const std::size_t end = newline == std::string::npos ? piece.size() : newline;
+        if (!std::exchange(dropping, false)) {
+          add(std::string_view(piece).substr(at, end - at), pieceStart + at);
+        }
+        at = std::min(end + 1, piece.size());
+        if (newline == std::string::npos) break;
       }
-    }
-    std::string keys;
-    keys.reserve(size);
-    for (std::size_t at = 0; at < entries_.size(); ++at) {
-      const std::string_view key = keyOf(entries_[at]);
-      if (at > 0 && key == std::string_view(keys.data() + entries_[at - 1].keyStart)) {
-        entries_[at].keyStart = entries_[at - 1].keyStart;
-        continue;
+      // A line that has not ended within the longest an entry may be is passed over.
+      if (piece.size() - at > kLongestLine) {
+        dropping = true;
+        at = piece.size();
       }
-      entries_[at].keyStart = std::uint32_t(keys.size());
-      keys += key;
-      keys += '\0';
+      pieceStart += at;
+      piece.erase(0, at);
     }
-    keys_ = std::move(keys);
-  }
-
-  void addLine(std::string_view line) {
-    const std::size_t firstTab = line.find('\t');
-    const std::size_t secondTab = line.find('\t', firstTab + 1);
-    if (firstTab == std::string_view::npos || secondTab == std::string_view::npos) return;
-    const std::string_view headword = line.substr(0, firstTab);
-    if (headword.empty() || headword.find('\0') != std::string_view::npos || isMetadata(headword)) {
-      return;
-    }
-    // A fourth field, where present, is the headword before dictfmt normalised it.
-    std::string_view lengthDigits = line.substr(secondTab + 1);
-    lengthDigits = lengthDigits.substr(0, lengthDigits.find('\t'));
-    if (lengthDigits.ends_with('\r')) lengthDigits.remove_suffix(1);
-    const auto offset = indexNumber(line.substr(firstTab + 1, secondTab - firstTab - 1));
-    const auto length = indexNumber(lengthDigits);
-    if (!offset || !length || *length == 0 || *length > kLongestDefinition) return;
-    constexpr std::uint64_t kLargest = std::numeric_limits<std::uint32_t>::max();
-    if (*offset > kLargest) return;
-    const std::size_t keyStart = keys_.size();
-    appendLowercase(keys_, headword);
-    keys_ += '\0';
-    if (keys_.size() > kLargest) {
-      keys_.resize(keyStart);
-      return;
-    }
-    entries_.push_back({std::uint32_t(keyStart), std::uint32_t(*offset), std::uint32_t(*length)});
+    std::sort(ordered.begin(), ordered.end());
+    lines_.reserve(ordered.size());
+    for (const std::uint64_t line : ordered) lines_.push_back(static_cast<std::uint32_t>(line));
   }
 
   std::optional<std::string> read(std::uint64_t offset, std::uint64_t length) const {
@@ -490,9 +509,10 @@ class DictdDictionary::Database {
   bool compressed_;
 
   std::once_flag loaded_;
-  // Written once under loaded_, read-only afterwards.
-  std::string keys_;  // each distinct lower-cased headword once, in order, NUL-terminated
-  std::vector<Entry> entries_;
+  // Written once under loaded_, read-only afterwards. The index stays open, so a package
+  // update that replaces it cannot move the lines under the offsets.
+  std::unique_ptr<File> index_;
+  std::vector<std::uint32_t> lines_;  // where each entry's line starts, by headword hash
   std::optional<GzipLayout> layout_;
 };
 

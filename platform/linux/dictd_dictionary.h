@@ -1,7 +1,8 @@
 // The installed dictd databases (NAME.index beside NAME.dict.dz or NAME.dict, as
 // Debian's dict-freedict-* packages install them), read directly: no daemon, no port.
-// A database's index is loaded into memory on its first lookup; a lookup then reads and
-// inflates only the compressed chunks that hold the entry.
+// A database's index stays on disk: its first lookup reads it once to note where each line
+// starts, ordered by a hash of the headword (four bytes a line); a lookup then reads the
+// few index lines it compares and inflates only the compressed chunks that hold the entry.
 #pragma once
 
 #include <memory>

@@ -93,5 +93,22 @@ TEST(DictdDictionaryTest, MissingOrDamagedDatabasesYieldNothing) {
   }
 }
 
+// The index is read in pieces of 64 KiB, and a line longer than any entry is passed over.
+TEST(DictdDictionaryTest, ReadsLinesAcrossPiecesAndSkipsOverlongOnes) {
+  const fs::path folder = fs::temp_directory_path() / "dictd-long";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::string index = std::string(5000, 'x') + "\tA\tF\nlang\tA\tF\n";
+  const std::size_t baumStart = 64 * 1024 - 3;  // three bytes before the second piece
+  while (index.size() + 100 < baumStart) index += "fueller\tA\tF\n";
+  index += std::string(baumStart - index.size() - 1, 'y') + "\n" + "baum\tF\tF\n";
+  std::ofstream(folder / "v.index", std::ios::binary) << index;
+  std::ofstream(folder / "v.dict", std::ios::binary) << "Lang.Baum.";
+  const DictdDictionary dictionary({folder.string()});
+  EXPECT_EQ(dictionary.definition("baum"), "Baum.");
+  EXPECT_EQ(dictionary.definition("lang"), "Lang.");
+  EXPECT_EQ(dictionary.definition(std::string(5000, 'x')), std::nullopt);
+}
+
 }  // namespace
 }  // namespace varek
