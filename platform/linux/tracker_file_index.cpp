@@ -2,6 +2,7 @@
 
 // GLib's headers name struct members "signals", which Qt defines as a keyword macro: they
 // must be read before any Qt header.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <libtracker-sparql/tracker-sparql.h>
@@ -26,6 +27,7 @@
 #include <set>
 #include <stop_token>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "app/log.h"
@@ -67,6 +69,61 @@ SELECT ?url ?folder WHERE {
 ORDER BY DESC(?modified)
 LIMIT ~limit
 )sparql";
+
+// libtracker-sparql, loaded when the first file search asks the miner rather than with the
+// program: most sessions and every `varek query` outside the files mode never do, and the
+// library with what it pulls in (SQLite, libxml2, json-glib, a stemmer) costs each process
+// about 2 MB and a few milliseconds to load. The headers still describe the functions.
+class TrackerLibrary {
+ public:
+  decltype(&tracker_sparql_connection_bus_new_async) connect = nullptr;
+  decltype(&tracker_sparql_connection_bus_new_finish) connected = nullptr;
+  decltype(&tracker_sparql_connection_query_statement) prepare = nullptr;
+  decltype(&tracker_sparql_connection_create_notifier) notifier = nullptr;
+  decltype(&tracker_sparql_statement_bind_string) bindString = nullptr;
+  decltype(&tracker_sparql_statement_bind_int) bindInteger = nullptr;
+  decltype(&tracker_sparql_statement_execute_async) execute = nullptr;
+  decltype(&tracker_sparql_statement_execute_finish) executed = nullptr;
+  decltype(&tracker_sparql_cursor_next) next = nullptr;
+  decltype(&tracker_sparql_cursor_get_string) string = nullptr;
+  decltype(&tracker_sparql_cursor_get_boolean) boolean = nullptr;
+
+  // The library with every function above, or nothing where it is not installed; loaded on
+  // the first call and kept for the life of the process, as the miner's notifier is.
+  static const TrackerLibrary* get(std::string& failure) {
+    static const auto* const library = new TrackerLibrary();
+    failure = library->failure_;
+    return library->failure_.empty() ? library : nullptr;
+  }
+
+ private:
+  static constexpr const char* kFile = "libtracker-sparql-3.0.so.0";
+
+  TrackerLibrary() {
+    void* handle = dlopen(kFile, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      failure_ = dlerror();
+      return;
+    }
+    const auto resolve = [&](auto& function, const char* name) {
+      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+      if (function == nullptr && failure_.empty()) failure_ = std::string(kFile) + " lacks " + name;
+    };
+    resolve(connect, "tracker_sparql_connection_bus_new_async");
+    resolve(connected, "tracker_sparql_connection_bus_new_finish");
+    resolve(prepare, "tracker_sparql_connection_query_statement");
+    resolve(notifier, "tracker_sparql_connection_create_notifier");
+    resolve(bindString, "tracker_sparql_statement_bind_string");
+    resolve(bindInteger, "tracker_sparql_statement_bind_int");
+    resolve(execute, "tracker_sparql_statement_execute_async");
+    resolve(executed, "tracker_sparql_statement_execute_finish");
+    resolve(next, "tracker_sparql_cursor_next");
+    resolve(string, "tracker_sparql_cursor_get_string");
+    resolve(boolean, "tracker_sparql_cursor_get_boolean");
+  }
+
+  std::string failure_;
+};
 
 struct GObjectRelease {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -441,8 +498,15 @@ class TrackerMiner {
     std::shared_ptr<TrackerMiner>& miner = (*miners)[service];
     if (!miner) {
       miner = std::make_shared<TrackerMiner>(service);
-      tracker_sparql_connection_bus_new_async(service.c_str(), nullptr, nullptr, nullptr,
-                                              &TrackerMiner::connected, miner.get());
+      std::string failure;
+      miner->library_ = TrackerLibrary::get(failure);
+      if (miner->library_ != nullptr) {
+        miner->library_->connect(service.c_str(), nullptr, nullptr, nullptr,
+                                 &TrackerMiner::connected, miner.get());
+      } else {
+        miner->state_ = State::absent;
+        miner->failure_ = failure;
+      }
     }
     return miner;
   }
@@ -454,6 +518,8 @@ class TrackerMiner {
   // Why the miner is absent.
   const std::string& failure() const { return failure_; }
   TrackerSparqlStatement* statement() const { return statement_.get(); }
+  // Set while the miner is ready.
+  const TrackerLibrary& library() const { return *library_; }
 
   void whenSettled(std::function<void()> then) { waiting_.push_back(std::move(then)); }
 
@@ -468,15 +534,16 @@ class TrackerMiner {
   static void connected(GObject*, GAsyncResult* result, gpointer data) {
     auto* self = static_cast<TrackerMiner*>(data);
     g_autoptr(GError) error = nullptr;
-    self->connection_.reset(tracker_sparql_connection_bus_new_finish(result, &error));
+    const TrackerLibrary& library = *self->library_;
+    self->connection_.reset(library.connected(result, &error));
     if (self->connection_) {
       // Over the bus this only names the query; it is parsed at its first run.
-      self->statement_.reset(tracker_sparql_connection_query_statement(
-          self->connection_.get(), kFilesQuery, nullptr, &error));
+      self->statement_.reset(
+          library.prepare(self->connection_.get(), kFilesQuery, nullptr, &error));
     }
     if (self->statement_) {
       self->state_ = State::ready;
-      self->notifier_.reset(tracker_sparql_connection_create_notifier(self->connection_.get()));
+      self->notifier_.reset(library.notifier(self->connection_.get()));
       g_signal_connect(self->notifier_.get(), "events", G_CALLBACK(&TrackerMiner::indexChanged),
                        self);
     } else {
@@ -496,6 +563,7 @@ class TrackerMiner {
   }
 
   std::string service_;
+  const TrackerLibrary* library_ = nullptr;
   State state_ = State::connecting;
   std::string failure_;
   GObjectPointer<TrackerSparqlConnection> connection_;
@@ -663,24 +731,28 @@ class FilesQuery : public std::enable_shared_from_this<FilesQuery> {
   struct Run {
     std::weak_ptr<FilesQuery> query;
     std::uint64_t number = 0;
+    const TrackerLibrary* library = nullptr;
   };
 
   void run() {
     if (stopped_) return;
     // The bus statement copies its bindings into the call, so queries sharing it cannot
     // see each other's terms.
+    const TrackerLibrary& library = miner_->library();
     TrackerSparqlStatement* statement = miner_->statement();
-    tracker_sparql_statement_bind_string(statement, "term", term_.c_str());
-    tracker_sparql_statement_bind_int(statement, "limit", limit_);
-    tracker_sparql_statement_execute_async(statement, cancellable_.get(), &FilesQuery::executed,
-                                           new Run{weak_from_this(), ++runs_});
+    library.bindString(statement, "term", term_.c_str());
+    library.bindInteger(statement, "limit", limit_);
+    library.execute(statement, cancellable_.get(), &FilesQuery::executed,
+                    new Run{weak_from_this(), ++runs_, &library});
   }
 
   static void executed(GObject* source, GAsyncResult* result, gpointer data) {
     const std::unique_ptr<Run> run(static_cast<Run*>(data));
+    const TrackerLibrary& library = *run->library;
     g_autoptr(GError) error = nullptr;
+    // The source is the miner's statement that run() executed.
     GObjectPointer<TrackerSparqlCursor> cursor(
-        tracker_sparql_statement_execute_finish(TRACKER_SPARQL_STATEMENT(source), result, &error));
+        library.executed(reinterpret_cast<TrackerSparqlStatement*>(source), result, &error));
     const std::shared_ptr<FilesQuery> self = run->query.lock();
     // A run that a newer one overtook would only deliver an older list.
     if (!self || self->stopped_ || run->number != self->runs_) return;
@@ -690,12 +762,12 @@ class FilesQuery : public std::enable_shared_from_this<FilesQuery> {
       return;
     }
     Hits hits;
-    while (tracker_sparql_cursor_next(cursor.get(), nullptr, nullptr)) {
-      const gchar* address = tracker_sparql_cursor_get_string(cursor.get(), 0, nullptr);
+    while (library.next(cursor.get(), nullptr, nullptr)) {
+      const gchar* address = library.string(cursor.get(), 0, nullptr);
       g_autofree gchar* path =
           address != nullptr ? g_filename_from_uri(address, nullptr, nullptr) : nullptr;
       if (path == nullptr || !isInside(path, self->home_)) continue;
-      hits.push_back({path, tracker_sparql_cursor_get_boolean(cursor.get(), 1) != FALSE});
+      hits.push_back({path, library.boolean(cursor.get(), 1) != FALSE});
     }
     // A copy: the receiver may stop this query while it runs.
     const FileIndex::Results deliver = self->deliver_;
@@ -790,7 +862,7 @@ class RecentQuery : public std::enable_shared_from_this<RecentQuery> {
 TrackerFileIndex::TrackerFileIndex(Scheduler& scheduler, Setup setup)
     : scheduler_(scheduler),
       home_(withoutTrailingSlash(setup.home.empty() ? environmentHome() : setup.home)),
-      miner_(TrackerMiner::of(setup.service)),
+      service_(setup.service),
       recent_(std::make_shared<RecentFiles>(
           scheduler, setup.recentFiles.empty() ? defaultRecentFiles() : setup.recentFiles, home_,
           setup.log)),
@@ -812,6 +884,7 @@ std::unique_ptr<FileIndex::Query> TrackerFileIndex::start(const Request& request
     query->begin();
     return std::make_unique<Running<RecentQuery>>(std::move(query));
   }
+  if (!miner_) miner_ = TrackerMiner::of(service_);
   auto query =
       std::make_shared<FilesQuery>(miner_, tellUnanswered_, request, home_, std::move(deliver));
   query->begin();

@@ -43,9 +43,9 @@ class TrackerFileIndex : public FileIndex {
     const Log* log = nullptr;
   };
 
-  // Starts connecting to the miner and reading the recent files at once, so that the
-  // first query need not wait for them; the recent files are read on the scheduler's
-  // background queue. Indexes of one process share the connection to a miner.
+  // Starts reading the recent files at once, on the scheduler's background queue, so that
+  // the first query need not wait for them. The miner is connected to when the first query
+  // of all files starts; indexes of one process share the connection to a miner.
   TrackerFileIndex(Scheduler& scheduler, Setup setup);
   ~TrackerFileIndex() override;
 
@@ -54,7 +54,8 @@ class TrackerFileIndex : public FileIndex {
  private:
   Scheduler& scheduler_;
   std::string home_;
-  std::shared_ptr<TrackerMiner> miner_;
+  std::string service_;
+  std::shared_ptr<TrackerMiner> miner_;  // from the first query of all files on
   std::shared_ptr<RecentFiles> recent_;
   // Writes once into the log why files are found by walking; queries call it too.
   std::function<void(std::string_view)> tellUnanswered_;
