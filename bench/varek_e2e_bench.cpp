@@ -349,7 +349,7 @@ void printTable(const std::vector<IndexRun>& runs, const Options& options) {
       [](const IndexRun& run) { return pair(run.varek.repaints, 1, 0); },
       [](const IndexRun& run) { return pair(run.rival.repaints, 1, 0); });
   row(
-      "RSS, MiB (varek: 1st → last opening)",
+      "RSS after typing, MiB (varek: 1st → last opening; rofi: median)",
       [](const IndexRun& run) { return memoryCell(run.varek.memory, true); },
       [](const IndexRun& run) { return memoryCell(run.rival.memory, false); });
   row(
