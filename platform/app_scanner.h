@@ -17,14 +17,18 @@ struct ScannedApp {
   std::string description = {};
 };
 
+struct AppScan {
+  std::vector<ScannedApp> apps;
+  std::vector<ScannedApp> settings;
+};
+
 class AppScanner {
  public:
   virtual ~AppScanner() = default;
 
-  // Both scans read the system afresh, may run on any thread and take tens of
-  // milliseconds; unreadable entries are left out silently.
-  virtual std::vector<ScannedApp> scanApps() const = 0;
-  virtual std::vector<ScannedApp> scanSettings() const = 0;
+  // Reads the system afresh, both lists from one pass; may run on any thread and takes
+  // tens of milliseconds. Unreadable entries are left out silently.
+  virtual AppScan scan() const = 0;
 };
 
 }  // namespace varek

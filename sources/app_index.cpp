@@ -67,11 +67,12 @@ std::vector<AppIndex::Entry> AppIndex::scan(const AppScanner& scanner) {
   // Overlapping search folders can report one file twice; only such exact repeats go, so one
   // program installed under two paths keeps both rows.
   std::unordered_set<std::string> seenPaths;
-  for (const ScannedApp& app : scanner.scanApps()) {
+  const AppScan scanned = scanner.scan();
+  for (const ScannedApp& app : scanned.apps) {
     if (app.name.empty() || !seenPaths.insert(app.path).second) continue;
     entries.push_back(appEntry(app));
   }
-  for (const ScannedApp& setting : scanner.scanSettings()) {
+  for (const ScannedApp& setting : scanned.settings) {
     if (setting.name.empty()) continue;
     entries.push_back(settingEntry(setting));
   }

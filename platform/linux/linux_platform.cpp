@@ -4,8 +4,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform/linux/desktop_entry_scanner.h"
 #include "platform/linux/dictd_dictionary.h"
-#include "platform/linux/gio_app_scanner.h"
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/qt_scheduler.h"
@@ -77,7 +77,7 @@ LinuxPlatform::LinuxPlatform(Options options) {
   dictionary_ = std::move(dictionary);
   systemActions_ = std::make_unique<LinuxSystemActions>(*scheduler_, *log_,
                                                         [&workspaceRef] { workspaceRef.beep(); });
-  appScanner_ = std::make_unique<GioAppScanner>();
+  appScanner_ = std::make_unique<DesktopEntryScanner>();
   paths_ = std::move(paths);
 }
 

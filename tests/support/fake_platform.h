@@ -177,11 +177,10 @@ class FakeAppScanner : public AppScanner {
  public:
   std::vector<ScannedApp> apps, settings;
   mutable int scans = 0;
-  std::vector<ScannedApp> scanApps() const override {
+  AppScan scan() const override {
     ++scans;
-    return apps;
+    return {.apps = apps, .settings = settings};
   }
-  std::vector<ScannedApp> scanSettings() const override { return settings; }
 };
 
 // Files go to a fresh folder of the test's own, removed afterwards.

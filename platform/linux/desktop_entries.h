@@ -1,0 +1,40 @@
+// The XDG desktop entries that GIO would list, read in one pass over the data folders with
+// one GKeyFile read per file: desktop ids, the first folder's file winning an id, Hidden,
+// Type, TryExec and the Exec program on PATH, localised keys, OnlyShowIn and NotShowIn.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varek {
+
+// What a reading depends on besides the files and the locale (which GLib takes from
+// LANGUAGE, LC_ALL, LC_MESSAGES and LANG when it reads a localised key).
+struct DesktopEnvironment {
+  std::vector<std::string> dataFolders;  // XDG_DATA_HOME, then each of XDG_DATA_DIRS
+  std::string searchPath;                // PATH
+  std::vector<std::string> desktops;     // XDG_CURRENT_DESKTOP, split at ':'
+
+  // Read from the process environment afresh.
+  static DesktopEnvironment current();
+};
+
+struct DesktopEntry {
+  std::string id;    // "kde-kcm_mouse.desktop" for applications/kde/kcm_mouse.desktop
+  std::string path;  // the file, as GIO names it
+  std::string name;  // localised X-GNOME-FullName, else localised Name, as GIO shows it
+  std::string untranslatedName;
+  std::string genericName;           // localised; empty when absent
+  std::string comment;               // localised; empty when absent
+  std::string categories;            // as written: "GTK;Settings;"
+  std::vector<std::string> command;  // Exec split into arguments; empty without one
+  bool noDisplay = false;
+  // By OnlyShowIn and NotShowIn against the named desktops; with none named, whether the
+  // entry lacks OnlyShowIn.
+  bool shownOnDesktop = true;
+};
+
+// Every entry a menu could list, sorted by id; unreadable files and folders are left out.
+std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment);
+
+}  // namespace varek
