@@ -35,4 +35,9 @@ std::optional<Item::Kind> kindFromLabel(std::string_view text) {
   return std::nullopt;
 }
 
+std::string loggedName(const Item& row) {
+  if (row.kind == Item::Kind::clipboard) return "Eintrag der Zwischenablage";
+  return "„" + row.title + "“";
+}
+
 }  // namespace varek

@@ -51,5 +51,8 @@ struct Item {
 std::string_view label(Item::Kind kind);
 // The kind whose label is exactly this text; case matters.
 std::optional<Item::Kind> kindFromLabel(std::string_view label);
+// How the log names a row: by its title, but a clipboard entry only as one, since its
+// text is whatever the user copied.
+std::string loggedName(const Item& row);
 
 }  // namespace varek

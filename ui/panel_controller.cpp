@@ -239,6 +239,23 @@ bool PanelController::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
+void PanelController::activate(SearchModel::Action action) {
+  SearchModel& model = *model_;
+  const int selection = model.selection();
+  if (selection < 0 || selection >= static_cast<int>(model.items().size())) return;
+  const Item row = model.items()[static_cast<std::size_t>(selection)];
+  // The first Return on a row that must be confirmed only asks.
+  const bool asks = action == SearchModel::Action::open && row.needsConfirm &&
+                    model.confirmID() != row.id;
+  model.activate(action);
+  // Nothing to show in the file manager: the model beeped.
+  if (asks || (action == SearchModel::Action::reveal && !row.path)) return;
+  const char* done = action == SearchModel::Action::reveal ? "Im Dateimanager gezeigt: "
+                     : action == SearchModel::Action::copy ? "Kopiert: "
+                                                           : "Ausgeführt: ";
+  log_.write(done + loggedName(row));
+}
+
 bool PanelController::handle(const QKeyEvent& event) {
   const int key = event.key();
   const Qt::KeyboardModifiers modifiers = event.modifiers();
@@ -247,11 +264,11 @@ bool PanelController::handle(const QKeyEvent& event) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     // Strg wins over Alt: Strg+Alt+Return reveals.
     if (modifiers & Qt::ControlModifier) {
-      model.activate(SearchModel::Action::reveal);
+      activate(SearchModel::Action::reveal);
     } else if (modifiers & Qt::AltModifier) {
-      model.activate(SearchModel::Action::copy);
+      activate(SearchModel::Action::copy);
     } else {
-      model.activate(SearchModel::Action::open);
+      activate(SearchModel::Action::open);
     }
     return true;
   }
@@ -285,7 +302,7 @@ bool PanelController::handle(const QKeyEvent& event) {
     if (field.hasSelectedText()) {
       field.copy();
     } else {
-      model.activate(SearchModel::Action::copy);
+      activate(SearchModel::Action::copy);
     }
     return true;
   }

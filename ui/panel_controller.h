@@ -53,6 +53,8 @@ class PanelController : public QObject {
  private:
   // Whether the key was used up here; the others go on to the search field.
   bool handle(const QKeyEvent& event);
+  // Acts on the selected row and logs what was done with it.
+  void activate(SearchModel::Action action);
   void installKeys();
   // Writes how long the opening took, up to now, then what waited for that line.
   void logOpening();

@@ -158,6 +158,28 @@ TEST_F(PanelControllerTest, KeysActOnTheModel) {
   }
 }
 
+// What a row did is logged once it is done; a copied text never reaches the log.
+TEST_F(PanelControllerTest, RunRowsAreLoggedWithoutTheirClipboardText) {
+  fake.pasteboard.copy("Geheimzahl 1234");
+  fake.scheduler.advance(ClipboardHistory::kPollSeconds);
+  const std::pair<QString, std::string> rows[] = {
+      {"firefox Return", "Ausgeführt: „Firefox“"},
+      {"firefox Ctrl+Return", "Im Dateimanager gezeigt: „Firefox“"},
+      {"neustart Return", ""},  // only asks
+      {"Ctrl+3 Alt+Return", "Kopiert: Eintrag der Zwischenablage"},
+  };
+  std::string last;
+  for (const auto& [words, logged] : rows) {
+    controller.show();
+    keys(panel, words);
+    std::vector<std::string> lines = test::logMessages(log.file(), "");
+    std::erase_if(lines, [](const std::string& line) { return line.starts_with("geöffnet"); });
+    const std::string now = lines.empty() ? "" : lines.back();
+    EXPECT_EQ(now == last ? "" : now, logged) << words.toStdString();
+    last = now;
+  }
+}
+
 TEST_F(PanelControllerTest, StrgCWithTextSelectedCopiesTheText) {
   controller.show();
   keys(panel, "firefox");
