@@ -74,22 +74,14 @@ BenchDesktop& desktop() {
   return instance;
 }
 
-std::vector<varek::Fuzzy::Target> indexTargets() {
-  std::vector<varek::Fuzzy::Target> targets;
-  for (const auto& entry : desktop().model->apps().entries()) {
-    targets.insert(targets.end(), entry.targets.begin(), entry.targets.end());
-  }
-  return targets;
-}
-
 void scoreIndex(benchmark::State& state) {
-  const auto targets = indexTargets();
+  const varek::Fuzzy::Targets& targets = desktop().model->apps().targets();
   std::vector<varek::Fuzzy::Query> queries;
   for (auto text : varek::kBenchQueries) queries.emplace_back(text);
   for (auto _ : state) {
     for (const auto& query : queries) {
-      for (const auto& target : targets)
-        benchmark::DoNotOptimize(varek::Fuzzy::score(query, target));
+      for (std::size_t target = 0; target < targets.size(); ++target)
+        benchmark::DoNotOptimize(targets.score(query, target));
     }
   }
   state.counters["targets"] = static_cast<double>(targets.size());
@@ -103,7 +95,9 @@ void buildTargets(benchmark::State& state) {
   std::vector<std::string> names;
   for (const auto& app : desktop().fake.appScanner.apps) names.push_back(app.name);
   for (auto _ : state) {
-    for (const auto& name : names) benchmark::DoNotOptimize(varek::Fuzzy::Target(name));
+    varek::Fuzzy::Targets targets;
+    for (std::uint32_t item = 0; item < names.size(); ++item) targets.add(item, names[item]);
+    benchmark::DoNotOptimize(targets);
   }
   state.counters["ns_per_target"] = benchmark::Counter(
       static_cast<double>(names.size()) * 1e-9,

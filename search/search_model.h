@@ -99,6 +99,15 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   Item commandItem(const Commands::Command& command, std::string id, double score) const;
   void copyText(const std::string& text);
 
+  // A row of mode all known only by its score and where it came from; rows are built for
+  // the few that rank high enough. Sources are listed in the order they are noted.
+  enum class Source { special, app, command, layout, window, settings };
+  struct Candidate {
+    double score;
+    Source source;
+    std::size_t index;
+  };
+
   Platform platform_;
   std::string query_;
   Mode mode_ = Mode::all;
@@ -120,6 +129,7 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   std::function<void()> showSettings_;
   std::unordered_set<std::string> runningPaths_;
   Observer observer_;
+  std::vector<Candidate> candidates_;  // the last search's, kept for their memory
 };
 
 // "Alles", "Dateien", "Zwischenablage", "Fenster".

@@ -373,14 +373,10 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
   }
 
   // Fuzzy matches are only noted here; rows are built for the few that survive the cut,
-  // since a one-letter term matches most of the index.
-  enum class Source { special, app, command, layout, window, settings };
-  struct Candidate {
-    double score;
-    Source source;
-    std::size_t index;
-  };
-  std::vector<Candidate> candidates;
+  // since a one-letter term matches most of the index. The list is kept between searches,
+  // so a keystroke allocates nothing per match.
+  std::vector<Candidate>& candidates = candidates_;
+  candidates.clear();
   for (std::size_t index = 0; index < rows.size(); ++index) {
     candidates.push_back({rows[index].score, Source::special, index});
   }
@@ -388,17 +384,11 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
   const Fuzzy::Query query(term);
   const std::string key = Learning::queryKey(term);
   const auto& entries = apps_->entries();
-  for (std::size_t index = 0; index < entries.size(); ++index) {
+  apps_->targets().forEachMatch(query, [&](std::uint32_t index, double score) {
     const AppIndex::Entry& entry = entries[index];
-    std::optional<double> best;
-    for (const Fuzzy::Target& target : entry.targets) {
-      const auto score = Fuzzy::score(query, target);
-      if (score && (!best || *score > *best)) best = score;
-    }
-    if (!best) continue;
     const double penalty = entry.kind == Item::Kind::app ? 0 : kSettingPenalty;
-    candidates.push_back({*best + learning_.boost(entry.id, key) - penalty, Source::app, index});
-  }
+    candidates.push_back({score + learning_.boost(entry.id, key) - penalty, Source::app, index});
+  });
 
   const std::size_t termCharacters = unicode::characterBoundaries(term).size() - 1;
   for (std::size_t index = 0; index < commandTargets_.size(); ++index) {
@@ -438,10 +428,17 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
     }
   }
 
-  std::stable_sort(
-      candidates.begin(), candidates.end(),
-      [](const Candidate& left, const Candidate& right) { return left.score > right.score; });
-  if (candidates.size() > kMaxRows) candidates.resize(kMaxRows);
+  // The best rows in the order a stable sort by score would give them: equal scores keep
+  // the order in which they were noted, which is that of the sources, then their index.
+  const auto ranksBefore = [](const Candidate& left, const Candidate& right) {
+    if (left.score != right.score) return left.score > right.score;
+    if (left.source != right.source) return left.source < right.source;
+    return left.index < right.index;
+  };
+  const std::size_t kept = std::min(candidates.size(), kMaxRows);
+  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(kept),
+                    candidates.end(), ranksBefore);
+  candidates.resize(kept);
 
   std::vector<Item> ranked;
   ranked.reserve(candidates.size() + 1);

@@ -1,5 +1,6 @@
 #include "sources/app_index.h"
 
+#include <cstdint>
 #include <limits>
 #include <unordered_set>
 #include <utility>
@@ -10,34 +11,33 @@ namespace {
 // Before the first scan every refresh must count as stale, whatever the clock says.
 constexpr double kDistantPast = -std::numeric_limits<double>::max();
 
-AppIndex::Entry appEntry(const ScannedApp& app) {
-  AppIndex::Entry entry{.name = app.name,
-                        .description = app.description,
-                        .path = app.path,
-                        .kind = Item::Kind::app,
-                        .targets = {},
-                        .url = std::nullopt,
-                        .id = "app:" + app.path};
-  entry.targets.emplace_back(app.name);
+// An application is found by its name and by its untranslated name where that differs.
+void addApp(AppIndex::Contents& contents, const ScannedApp& app) {
+  const auto item = static_cast<std::uint32_t>(contents.entries.size());
+  contents.entries.push_back({.name = app.name,
+                              .description = app.description,
+                              .path = app.path,
+                              .kind = Item::Kind::app,
+                              .url = std::nullopt,
+                              .id = "app:" + app.path});
+  contents.targets.add(item, app.name);
   if (!app.alternateName.empty() && app.alternateName != app.name) {
-    entry.targets.emplace_back(app.alternateName);
+    contents.targets.add(item, app.alternateName);
   }
-  return entry;
 }
 
 // Settings panes keep a fixed pair of targets, so a pane's second name always sits at
 // the same place even when it repeats the first.
-AppIndex::Entry settingEntry(const ScannedApp& setting) {
-  AppIndex::Entry entry{.name = setting.name,
-                        .description = setting.description,
-                        .path = setting.path,
-                        .kind = Item::Kind::setting,
-                        .targets = {},
-                        .url = setting.url,
-                        .id = "set:" + setting.path};
-  entry.targets.emplace_back(setting.name);
-  entry.targets.emplace_back(setting.alternateName.empty() ? setting.name : setting.alternateName);
-  return entry;
+void addSetting(AppIndex::Contents& contents, const ScannedApp& setting) {
+  const auto item = static_cast<std::uint32_t>(contents.entries.size());
+  contents.entries.push_back({.name = setting.name,
+                              .description = setting.description,
+                              .path = setting.path,
+                              .kind = Item::Kind::setting,
+                              .url = setting.url,
+                              .id = "set:" + setting.path});
+  contents.targets.add(item, setting.name);
+  contents.targets.add(item, setting.alternateName.empty() ? setting.name : setting.alternateName);
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ AppIndex::AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock&
     : scanner_(scanner), scheduler_(scheduler), clock_(clock), lastScan_(kDistantPast) {}
 
 void AppIndex::fill() {
-  entries_ = scan(scanner_);
+  contents_ = scan(scanner_);
   lastScan_ = clock_.now();
 }
 
@@ -56,27 +56,27 @@ void AppIndex::refresh(Refresh refresh) {
   // Taken at the start, so that opening the panel again while this scan runs starts none.
   lastScan_ = now;
   scheduler_.runSerial(kQueue, [self = shared_from_this()] {
-    std::vector<Entry> scanned = scan(self->scanner_);
+    Contents scanned = scan(self->scanner_);
     self->scheduler_.post(
-        [self, scanned = std::move(scanned)]() mutable { self->entries_ = std::move(scanned); });
+        [self, scanned = std::move(scanned)]() mutable { self->contents_ = std::move(scanned); });
   });
 }
 
-std::vector<AppIndex::Entry> AppIndex::scan(const AppScanner& scanner) {
-  std::vector<Entry> entries;
+AppIndex::Contents AppIndex::scan(const AppScanner& scanner) {
+  Contents contents;
   // Overlapping search folders can report one file twice; only such exact repeats go, so one
   // program installed under two paths keeps both rows.
   std::unordered_set<std::string> seenPaths;
   const AppScan scanned = scanner.scan();
   for (const ScannedApp& app : scanned.apps) {
     if (app.name.empty() || !seenPaths.insert(app.path).second) continue;
-    entries.push_back(appEntry(app));
+    addApp(contents, app);
   }
   for (const ScannedApp& setting : scanned.settings) {
     if (setting.name.empty()) continue;
-    entries.push_back(settingEntry(setting));
+    addSetting(contents, setting);
   }
-  return entries;
+  return contents;
 }
 
 }  // namespace varek

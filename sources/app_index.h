@@ -22,10 +22,14 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
     std::string name;
     std::string description;  // an application's row shows it beneath the name
     std::string path;
-    Item::Kind kind;  // app or setting
-    std::vector<Fuzzy::Target> targets;
+    Item::Kind kind;                 // app or setting
     std::optional<std::string> url;  // settings panes open through this address
     std::string id;                  // the row id, "app:" or "set:" and the path
+  };
+  // The entries with the names they are found by: item i of targets is entries[i].
+  struct Contents {
+    std::vector<Entry> entries;
+    Fuzzy::Targets targets;
   };
 
   enum class Refresh { ifStale, force };
@@ -38,7 +42,8 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   // Empty until fill() or a refresh; scans nothing by itself.
   AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock& clock);
 
-  const std::vector<Entry>& entries() const { return entries_; }
+  const std::vector<Entry>& entries() const { return contents_.entries; }
+  const Fuzzy::Targets& targets() const { return contents_.targets; }
   double lastScan() const { return lastScan_; }
 
   // Scans on the calling thread and replaces the entries at once (the first fill at start).
@@ -47,13 +52,13 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   void refresh(Refresh refresh = Refresh::ifStale);
 
   // Applications first, then settings panes, with their targets; callable on any thread.
-  static std::vector<Entry> scan(const AppScanner& scanner);
+  static Contents scan(const AppScanner& scanner);
 
  private:
   const AppScanner& scanner_;
   Scheduler& scheduler_;
   const Clock& clock_;
-  std::vector<Entry> entries_;
+  Contents contents_;
   double lastScan_;
 };
 

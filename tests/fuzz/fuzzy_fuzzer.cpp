@@ -31,7 +31,7 @@ void checkFolding(std::string_view text) {
 }
 
 // The greedy walk finds a subsequence whenever one exists.
-bool isSubsequence(const std::vector<char32_t>& query, const std::vector<char32_t>& target) {
+bool isSubsequence(const std::vector<char32_t>& query, const std::u32string& target) {
   std::size_t next = 0;
   for (char32_t scalar : target) next += next < query.size() && scalar == query[next];
   return next == query.size();
@@ -42,15 +42,15 @@ void checkScore(const varek::Fuzzy::Query& query, const varek::Fuzzy::Target& ta
   if (query.scalars.empty()) return require(score == 0.0, "an empty query matches with 0");
   // Every rule matches the query's scalars in order within the name's, and the last rule
   // finds any such subsequence; so the matcher is exactly the subsequence test.
-  require(score.has_value() == isSubsequence(query.scalars, target.full),
+  require(score.has_value() == isSubsequence(query.scalars, target.full()),
           "a match is exactly a subsequence");
   if (!score) return;
   require(*score <= 1000, "no score above the whole name");
-  require((*score == 1000) == (query.compact == target.compact), "1000 only for the whole name");
+  require((*score == 1000) == (query.compact == target.compact()), "1000 only for the whole name");
   // The contiguous rules subtract at most the m - n scalars outside the match from 600 or
   // more; the scattered one loses at most 16 on each of its n - 1 gaps.
   const auto n = static_cast<double>(query.scalars.size());
-  const auto m = static_cast<double>(target.full.size());
+  const auto m = static_cast<double>(target.full().size());
   require(*score >= std::min(600 - (m - n), 300 - 16 * (n - 1)),
           "score within the derived lower bound");
 }
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   checkFolding(bytes);
 
   const varek::Fuzzy::Target target(name);
-  require(target.wordStartSet.size() == target.full.size(), "a word-start bit per scalar");
-  require(std::is_sorted(target.wordStarts.begin(), target.wordStarts.end()), "word starts ascend");
+  const std::vector<int> wordStarts = target.wordStarts();
+  require(std::is_sorted(wordStarts.begin(), wordStarts.end()), "word starts ascend");
   checkScore(varek::Fuzzy::Query(typed), target);
 
   // The same text as name and as query is the whole name, or the empty query when blank.

@@ -66,10 +66,15 @@ TEST_F(AppIndexTest, ScanListsAppsThenSettingsWithTheirTargets) {
                   {"mail", "", "/c", "mailto:"}, {"eins", "", "/d", {}},
                   {"zwei", "", "/d", {}},        {"", "anon", "/e", {}}};
   scanner.settings = {{"ton", "ton", "/s", "u:ton"}, {"netz", "", "/a", "u:netz"}};
+  const AppIndex::Contents scanned = AppIndex::scan(scanner);
   std::vector<std::string> described;  // "name id kind targets url", targets as folded
-  for (const AppIndex::Entry& entry : AppIndex::scan(scanner)) {
+  for (std::size_t item = 0; item < scanned.entries.size(); ++item) {
+    const AppIndex::Entry& entry = scanned.entries[item];
     std::string text = entry.name + " " + entry.id + " " + std::string(label(entry.kind)) + " ";
-    for (const Fuzzy::Target& target : entry.targets) text += target.compact + ",";
+    for (std::size_t target = 0; target < scanned.targets.size(); ++target) {
+      if (scanned.targets.item(target) == item)
+        text += std::string(scanned.targets.compact(target)) + ",";
+    }
     described.push_back(text + (entry.url ? " " + *entry.url : "") + " " + entry.path);
   }
   EXPECT_EQ(described, (std::vector<std::string>{
