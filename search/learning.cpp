@@ -152,7 +152,7 @@ void add(Learning::Store& store, const std::string& id, const std::string& key, 
 
 Learning::Learning(Defaults& defaults, const Clock& clock) : defaults_(defaults), clock_(clock) {
   if (const auto bytes = defaults_.data(kKey)) {
-    if (auto store = decode(*bytes)) store_ = std::move(*store);
+    if (auto store = decode(*bytes)) keep(std::move(*store));
   }
 }
 
@@ -172,8 +172,18 @@ void Learning::record(const std::string& id, const std::string& query) {
     }
     add(store, id, key, now);
     stored.setData(kKey, encode(store));
-    store_ = std::move(store);
+    keep(std::move(store));
   });
+}
+
+void Learning::keep(Store store) {
+  store_ = std::move(store);
+  known_.clear();
+  for (const auto& [id, use] : store_.uses) known_.insert(id);
+  for (const auto& [key, counts] : store_.picks) {
+    for (const auto& [id, count] : counts) known_.insert(id);
+  }
+  ++revision_;
 }
 
 double Learning::boost(const std::string& id, const std::string& key) const {

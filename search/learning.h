@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/clock.h"
@@ -24,6 +25,10 @@ class Learning {
   void record(const std::string& id, const std::string& query);
   // The learned bonus of id for a query key made by queryKey().
   double boost(const std::string& id, const std::string& key) const;
+  // Whether boost() may give id anything: the store holds a use or a pick of it.
+  bool knows(const std::string& id) const { return known_.contains(id); }
+  // Rises with every change of the store, so what a caller derives from it holds until then.
+  std::size_t revision() const { return revision_; }
   // The ids used most, weighted by recency, best first; at most count of them.
   std::vector<std::string> top(std::size_t count) const;
 
@@ -40,9 +45,13 @@ class Learning {
   };
 
  private:
+  void keep(Store store);
+
   Defaults& defaults_;
   const Clock& clock_;
   Store store_;
+  std::unordered_set<std::string> known_;  // the ids of store_'s uses and picks
+  std::size_t revision_ = 0;
 };
 
 }  // namespace varek

@@ -4,6 +4,7 @@
 // only query, mode and selection.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -97,6 +98,8 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   void setItems(std::vector<Item> items);
   void setConfirmID(std::optional<std::string> id);
   Item commandItem(const Commands::Command& command, std::string id, double score) const;
+  // Whether the learning store knows each application entry, by index.
+  const std::vector<bool>& learnedApps();
   void copyText(const std::string& text);
 
   // A row of mode all known only by its score and where it came from; rows are built for
@@ -130,6 +133,11 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   std::unordered_set<std::string> runningPaths_;
   Observer observer_;
   std::vector<Candidate> candidates_;  // the last search's, kept for their memory
+  // Most entries of a large index were never picked, and a search looks up the learned
+  // bonus only of those that were; kept until the store or the index changes.
+  std::vector<bool> learnedApps_;
+  std::size_t learnedRevision_ = SIZE_MAX;
+  std::size_t learnedAppsRevision_ = SIZE_MAX;
 };
 
 // "Alles", "Dateien", "Zwischenablage", "Fenster".

@@ -249,6 +249,19 @@ Item SearchModel::commandItem(const Commands::Command& command, std::string id,
           .run = [&actions, action = command.action] { actions.perform(action); }};
 }
 
+const std::vector<bool>& SearchModel::learnedApps() {
+  if (learnedRevision_ != learning_.revision() || learnedAppsRevision_ != apps_->revision()) {
+    const auto& entries = apps_->entries();
+    learnedApps_.assign(entries.size(), false);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      learnedApps_[index] = learning_.knows(entries[index].id);
+    }
+    learnedRevision_ = learning_.revision();
+    learnedAppsRevision_ = apps_->revision();
+  }
+  return learnedApps_;
+}
+
 std::vector<Item> SearchModel::everything(std::string_view term) {
   if (term.empty()) return recents();
   const std::string lower = unicode::lowercase(term);
@@ -384,10 +397,12 @@ std::vector<Item> SearchModel::everything(std::string_view term) {
   const Fuzzy::Query query(term);
   const std::string key = Learning::queryKey(term);
   const auto& entries = apps_->entries();
+  const std::vector<bool>& learned = learnedApps();
   apps_->targets().forEachMatch(query, [&](std::uint32_t index, double score) {
     const AppIndex::Entry& entry = entries[index];
     const double penalty = entry.kind == Item::Kind::app ? 0 : kSettingPenalty;
-    candidates.push_back({score + learning_.boost(entry.id, key) - penalty, Source::app, index});
+    const double boost = learned[index] ? learning_.boost(entry.id, key) : 0;
+    candidates.push_back({score + boost - penalty, Source::app, index});
   });
 
   const std::size_t termCharacters = unicode::characterBoundaries(term).size() - 1;

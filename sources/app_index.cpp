@@ -47,6 +47,7 @@ AppIndex::AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock&
 
 void AppIndex::fill() {
   contents_ = scan(scanner_);
+  ++revision_;
   lastScan_ = clock_.now();
 }
 
@@ -57,8 +58,10 @@ void AppIndex::refresh(Refresh refresh) {
   lastScan_ = now;
   scheduler_.runSerial(kQueue, [self = shared_from_this()] {
     Contents scanned = scan(self->scanner_);
-    self->scheduler_.post(
-        [self, scanned = std::move(scanned)]() mutable { self->contents_ = std::move(scanned); });
+    self->scheduler_.post([self, scanned = std::move(scanned)]() mutable {
+      self->contents_ = std::move(scanned);
+      ++self->revision_;
+    });
   });
 }
 

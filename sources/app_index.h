@@ -45,6 +45,9 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   const std::vector<Entry>& entries() const { return contents_.entries; }
   const Fuzzy::Targets& targets() const { return contents_.targets; }
   double lastScan() const { return lastScan_; }
+  // Rises whenever the entries are replaced, so what a caller derives from them holds
+  // until then.
+  std::size_t revision() const { return revision_; }
 
   // Scans on the calling thread and replaces the entries at once (the first fill at start).
   void fill();
@@ -59,6 +62,7 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   Scheduler& scheduler_;
   const Clock& clock_;
   Contents contents_;
+  std::size_t revision_ = 0;
   double lastScan_;
 };
 
