@@ -144,6 +144,8 @@ BENCHMARK(clipboardMode)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
   const varek::BenchResult result = varek::bench(*desktop().model);
   std::printf("%s\n", varek::benchLine(result).c_str());
+  const varek::BenchResult plain = varek::plainScan(desktop().model->apps());
+  std::printf("%s\n", varek::plainScanLine(plain, result).c_str());
   std::fflush(stdout);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
