@@ -28,10 +28,12 @@
 #include "app/hotkey.h"
 #include "app/log.h"
 #include "app/login_item.h"
+#include "app/memory_release.h"
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/xdg_paths.h"
 #include "search/bench.h"
+#include "ui/panel_controller.h"
 
 namespace {
 
@@ -417,6 +419,8 @@ int runLauncher(int argc, char** argv) {
   varek::AppDelegate delegate(desktop.platform(), desktop.log());
   QTimer::singleShot(0, &delegate, [&] {
     delegate.start();
+    // Owned by the panel.
+    new varek::MemoryRelease(delegate.controller()->panel());
     desktop.log().write(startLine(delegate, desktop.platform()));
     // The name is claimed only once the signals are heard, so that a script that waits for
     // it may send them. Of two launchers started at the same moment, the later leaves here.
