@@ -7,62 +7,57 @@ namespace varek {
 namespace {
 
 using Command = CommandLine::Command;
+using Mode = SearchModel::Mode;
+
+CommandLine parsed(const std::vector<std::string>& arguments) {
+  return std::get<CommandLine>(parseCommandLine(arguments));
+}
+
+// A row with what the printing shows; the rest stays empty.
+Item row(Item::Kind kind, std::string title, std::string subtitle, double score) {
+  Item item{};
+  item.kind = kind;
+  item.title = std::move(title);
+  item.subtitle = std::move(subtitle);
+  item.score = score;
+  return item;
+}
 
 TEST(CommandLine, ParsesCommandsAndOptions) {
-  struct Row {
-    const char* name;
-    std::vector<std::string> arguments;
-    Command command;
-    std::string text;
-    SearchModel::Mode mode = SearchModel::Mode::all;
-  } rows[] = {
-      {"no arguments start the launcher", {}, Command::launcher, ""},
-      {"help", {"--help"}, Command::help, ""},
-      {"short help", {"-h"}, Command::help, ""},
-      {"version", {"--version"}, Command::version, ""},
-      {"help of a command wins over its text", {"run", "x", "--help"}, Command::help, ""},
-      {"help after -- is text", {"query", "--", "--help"}, Command::query, "--help"},
-      {"one dash is text", {"query", "-5", "km"}, Command::query, "-5 km"},
-      {"an empty text lists the most picked", {"query", ""}, Command::query, ""},
-      {"signal name without the interface",
-       {"signal", "zz.orvel.varek.toggle"},
-       Command::signal,
-       "toggle"},
-      {"settings shown", {"einstellungen"}, Command::settings, ""},
-      {"hotkey by word", {"einstellungen", "kürzel", "strg"}, Command::settings, "Ctrl+Space"},
-      {"hotkey as typed",
-       {"einstellungen", "kürzel", "Strg+Alt+K"},
-       Command::settings,
-       "Strg+Alt+K"},
-      {"query words join", {"query", "5", "km", "in", "mi"}, Command::query, "5 km in mi"},
-      {"mode before the text",
-       {"query", "--mode", "files", "bericht"},
-       Command::query,
-       "bericht",
-       SearchModel::Mode::files},
-      {"options after -- are text", {"query", "--", "--json"}, Command::query, "--json"},
-      {"bench", {"bench"}, Command::bench, ""},
+  using enum CommandLine::Command;
+  using enum SearchModel::Mode;
+  const std::tuple<const char*, std::vector<std::string>, Command, std::string, Mode> rows[] = {
+      {"no arguments start the launcher", {}, launcher, "", all},
+      {"help", {"--help"}, help, "", all},
+      {"short help", {"-h"}, help, "", all},
+      {"version", {"--version"}, version, "", all},
+      {"help of a command wins over its text", {"run", "x", "--help"}, help, "", all},
+      {"help after -- is text", {"query", "--", "--help"}, query, "--help", all},
+      {"one dash is text", {"query", "-5", "km"}, query, "-5 km", all},
+      {"an empty text lists the most picked", {"query", ""}, query, "", all},
+      {"signal without interface", {"signal", "zz.orvel.varek.toggle"}, signal, "toggle", all},
+      {"settings shown", {"einstellungen"}, settings, "", all},
+      {"hotkey by word", {"einstellungen", "kürzel", "strg"}, settings, "Ctrl+Space", all},
+      {"hotkey as typed", {"einstellungen", "kürzel", "Strg+Alt+K"}, settings, "Strg+Alt+K", all},
+      {"query words join", {"query", "5", "km", "in", "mi"}, query, "5 km in mi", all},
+      {"mode before text", {"query", "--mode", "files", "bericht"}, query, "bericht", files},
+      {"options after -- are text", {"query", "--", "--json"}, query, "--json", all},
+      {"bench", {"bench"}, bench, "", all},
   };
-  for (const auto& row : rows) {
-    const auto parsed = parseCommandLine(row.arguments);
-    ASSERT_TRUE(std::holds_alternative<CommandLine>(parsed)) << row.name;
-    const auto& line = std::get<CommandLine>(parsed);
-    EXPECT_EQ(line.command, row.command) << row.name;
-    EXPECT_EQ(line.text, row.text) << row.name;
-    EXPECT_EQ(line.mode, row.mode) << row.name;
+  for (const auto& [name, arguments, command, text, mode] : rows) {
+    const auto result = parseCommandLine(arguments);
+    ASSERT_TRUE(std::holds_alternative<CommandLine>(result)) << name;
+    const auto& line = std::get<CommandLine>(result);
+    EXPECT_EQ(std::tie(line.command, line.text, line.mode), std::tie(command, text, mode)) << name;
   }
-  const auto run = std::get<CommandLine>(parseCommandLine(
-      {"run", "--row", "2", "--action", "copy", "--confirm", "--mode", "clipboard", "x"}));
-  EXPECT_EQ(run.row, 2);
-  EXPECT_EQ(run.action, SearchModel::Action::copy);
-  EXPECT_TRUE(run.confirm);
-  EXPECT_EQ(run.mode, SearchModel::Mode::clipboard);
-  EXPECT_EQ(std::get<CommandLine>(parseCommandLine({"signal", "mode", "-1"})).payload, "-1");
-  EXPECT_EQ(std::get<CommandLine>(parseCommandLine({"query", "--help"})).helpTopic, Command::query);
-  const auto settings =
-      std::get<CommandLine>(parseCommandLine({"einstellungen", "anmeldung", "an"}));
-  EXPECT_EQ(settings.setting, CommandLine::Setting::login);
-  EXPECT_TRUE(settings.on);
+  const CommandLine options =
+      parsed({"run", "--row", "2", "--action", "copy", "--confirm", "--mode", "clipboard", "x"});
+  EXPECT_EQ(std::tuple(options.row, options.action, options.confirm, options.mode),
+            std::tuple(2, SearchModel::Action::copy, true, clipboard));
+  EXPECT_EQ(parsed({"signal", "mode", "-1"}).payload, "-1");
+  EXPECT_EQ(parsed({"query", "--help"}).helpTopic, query);
+  const CommandLine login = parsed({"einstellungen", "anmeldung", "an"});
+  EXPECT_EQ(std::pair(login.setting, login.on), std::pair(CommandLine::Setting::login, true));
 }
 
 // Every mistake is one German line; the caller exits with status 2.
@@ -95,30 +90,9 @@ TEST(CommandLine, RejectsBadArgumentsWithAGermanLine) {
 }
 
 TEST(CommandLine, PrintsRowsAsLinesOrJson) {
-  const std::vector<Item> rows = {
-      {.id = "calc",
-       .title = "87",
-       .subtitle = "12*7+3 =",
-       .kind = Item::Kind::calc,
-       .icon = {Item::Icon::Text{"="}},
-       .score = 2000,
-       .path = std::nullopt,
-       .copyText = "87",
-       .needsConfirm = false,
-       .keepsOpen = false,
-       .run = nullptr},
-      {.id = "cmd:Neustart",
-       .title = "Neustart",
-       .subtitle = "",
-       .kind = Item::Kind::command,
-       .icon = {Item::Icon::Text{""}},
-       .score = 940,
-       .path = std::nullopt,
-       .copyText = std::nullopt,
-       .needsConfirm = true,
-       .keepsOpen = false,
-       .run = nullptr},
-  };
+  std::vector<Item> rows = {row(Item::Kind::calc, "87", "12*7+3 =", 2000),
+                            row(Item::Kind::command, "Neustart", "", 940)};
+  rows[0].copyText = "87";
   EXPECT_EQ(formatRows(rows, false), "0. 87 — 12*7+3 = (Rechner)\n1. Neustart (Befehl)\n");
   const std::string json = formatRows(rows, true);
   const auto first = nlohmann::json::parse(json.substr(0, json.find('\n')));

@@ -9,26 +9,22 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "tests/support/fake_platform.h"
+#include "tests/support/files.h"
 #include "tests/support/manual_clock.h"
 
 namespace varek {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
 
 // 2026-12-06T05:05:56Z, checked with `date -u -d @1796533556`.
 constexpr double kNow = 818'226'356;
-
-std::string contents(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 std::string repeated(std::string_view text, int times) {
   std::string result;
@@ -36,7 +32,16 @@ std::string repeated(std::string_view text, int times) {
   return result;
 }
 
-TEST(LogTest, TimestampIsUtcInWholeSeconds) {
+// A log in a fresh folder, its clock at kNow.
+class LogTest : public ::testing::Test {
+ protected:
+  test::FakePaths paths;
+  test::ManualClock clock{kNow};
+  const std::string file = paths.logFile();
+  const Log log{file, clock};
+};
+
+TEST_F(LogTest, TimestampIsUtcInWholeSeconds) {
   const std::pair<double, const char*> rows[] = {
       {1e9, "2032-09-09T01:46:40Z"},           // date -u -d @1978307200
       {kNow + 0.999, "2026-12-06T05:05:56Z"},  // a fraction rounds down
@@ -46,19 +51,15 @@ TEST(LogTest, TimestampIsUtcInWholeSeconds) {
   for (const auto& [time, stamp] : rows) EXPECT_EQ(Log::timestamp(time), stamp) << time;
 }
 
-TEST(LogTest, WriteAppendsOneStampedLinePerMessageToAPrivateFile) {
-  test::FakePaths paths;
-  test::ManualClock clock(kNow);
-  const Log log(paths.logFile(), clock);
+TEST_F(LogTest, WriteAppendsOneStampedLinePerMessageToAPrivateFile) {
   log.write("one");
-  EXPECT_EQ(contents(paths.logFile()), "2026-12-06T05:05:56Z one\n");
-  EXPECT_EQ(fs::status(paths.logFile()).permissions(),
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(readFile(file), "2026-12-06T05:05:56Z one\n");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   for (const char* message : {"a\nb", ""}) {
     clock.advance(1);
     log.write(message);
   }
-  EXPECT_EQ(contents(paths.logFile()),
+  EXPECT_EQ(readFile(file),
             "2026-12-06T05:05:56Z one\n2026-12-06T05:05:57Z a\\nb\n2026-12-06T05:05:58Z \n");
 
   // The folder is not the log's to create; failing to write is no error.
@@ -69,7 +70,7 @@ TEST(LogTest, WriteAppendsOneStampedLinePerMessageToAPrivateFile) {
 
 // No message can begin a line that looks like an entry of its own, nor make the file grow
 // by more than the cap; a cut never splits a character or an escape.
-TEST(LogTest, MessagesStayOnTheirLineAndAreCut) {
+TEST_F(LogTest, MessagesStayOnTheirLineAndAreCut) {
   const std::tuple<const char*, std::string, std::string> rows[] = {
       {"a forged entry", "x\n2026-12-06T05:05:56Z Bench: 1", "x\\n2026-12-06T05:05:56Z Bench: 1"},
       {"CR LF, tab, ESC, DEL", "a\r\nb\tc\x1b[2J\x7f", "a\\r\\nb\\tc\\x1B[2J\\x7F"},
@@ -81,50 +82,43 @@ TEST(LogTest, MessagesStayOnTheirLineAndAreCut) {
       {"a character of two scalars", repeated("e\u0301", 600), repeated("e\u0301", 499) + "…"},
       {"an escape stays whole", std::string(300, '\n'), repeated("\\n", 249) + "…"},
   };
-  for (const auto& [name, message, printed] : rows) {
+  for (const auto& [name, message, printed] : rows)
     EXPECT_EQ(Log::printable(message), printed) << name;
-  }
 }
 
-TEST(LogTest, AFullLogMovesAsideReplacingTheOlderOne) {
-  test::FakePaths paths;
-  test::ManualClock clock(kNow);
-  const Log log(paths.logFile(), clock);
-  const std::string older = paths.logFile() + ".1";
+TEST_F(LogTest, AFullLogMovesAsideReplacingTheOlderOne) {
+  const std::string older = file + ".1";
   for (const std::string round : {"first", "second"}) {
-    std::ofstream(paths.logFile()) << std::string(Log::kRotationBytes - 30, '-') << round << '\n';
+    std::ofstream(file) << std::string(Log::kRotationBytes - 30, '-') << round << '\n';
     log.write("new");
-    EXPECT_EQ(contents(paths.logFile()), "2026-12-06T05:05:56Z new\n") << round;
-    EXPECT_TRUE(contents(older).ends_with("-" + round + "\n")) << round;
+    EXPECT_EQ(readFile(file), "2026-12-06T05:05:56Z new\n") << round;
+    EXPECT_TRUE(readFile(older).ends_with("-" + round + "\n")) << round;
   }
   log.write("below the size");
-  EXPECT_EQ(contents(paths.logFile()),
-            "2026-12-06T05:05:56Z new\n2026-12-06T05:05:56Z below the size\n");
+  EXPECT_EQ(readFile(file), "2026-12-06T05:05:56Z new\n2026-12-06T05:05:56Z below the size\n");
 }
 
 // The launcher and the command line write the same file; a writer waits for the lock
 // beside it, which whoever rotates the file holds, before it looks at the file's size.
-TEST(LogTest, AWriterWaitsForTheLockBesideTheLog) {
-  test::FakePaths paths;
-  test::ManualClock clock(kNow);
-  const std::string lockFile = paths.logFile() + ".lock";
+TEST_F(LogTest, AWriterWaitsForTheLockBesideTheLog) {
+  const std::string lockFile = file + ".lock";
   const int lock = ::open(lockFile.c_str(), O_RDONLY | O_CREAT, 0600);
   ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-  std::thread writer([&] { Log(paths.logFile(), clock).write("after the lock"); });
+  std::thread writer([&] { log.write("after the lock"); });
   // The kernel lists a request that waits for a lock as "-> FLOCK … major:minor:inode".
   struct stat status {};
   ASSERT_EQ(::stat(lockFile.c_str(), &status), 0);
   const std::regex waiting("-> FLOCK [^\\n]*:" + std::to_string(status.st_ino) + " ");
   bool blocked = false;
   for (int look = 0; look < 100'000 && !blocked; ++look) {
-    blocked = std::regex_search(contents("/proc/locks"), waiting);
+    blocked = std::regex_search(readFile("/proc/locks"), waiting);
     std::this_thread::yield();
   }
   EXPECT_TRUE(blocked);
-  EXPECT_FALSE(fs::exists(paths.logFile())) << "nothing is written while another holds the lock";
+  EXPECT_FALSE(fs::exists(file)) << "nothing is written while another holds the lock";
   ::close(lock);
   writer.join();
-  EXPECT_EQ(contents(paths.logFile()), "2026-12-06T05:05:56Z after the lock\n");
+  EXPECT_EQ(readFile(file), "2026-12-06T05:05:56Z after the lock\n");
 }
 
 }  // namespace
