@@ -1,17 +1,15 @@
 // More for the tests on the private desktop (see desktop_session.h): fixture files and
-// stand-in tools, X clients of other processes, stand-ins for session services, and what
-// the X server tells any client about windows (through xprop and xwininfo, not our reads).
+// stand-in tools, stand-ins for session services, and what the X server tells any client
+// about windows (through xprop and xwininfo, not our reads).
 #pragma once
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -19,19 +17,10 @@
 
 #include "platform/geometry.h"
 #include "sources/commands.h"
+#include "tests/support/desktop_session.h"
+#include "tests/support/files.h"
 
 namespace varek::test {
-
-inline std::string readFile(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Writes the file, making its folder first.
-inline void writeFile(const std::filesystem::path& file, const std::string& text) {
-  std::filesystem::create_directories(file.parent_path());
-  std::ofstream(file) << text;
-}
 
 // A shell script only its owner may run, as a stand-in for a tool.
 inline void writeScript(const std::filesystem::path& file, const std::string& body) {
@@ -39,30 +28,12 @@ inline void writeScript(const std::filesystem::path& file, const std::string& bo
   std::filesystem::permissions(file, std::filesystem::perms::owner_all);
 }
 
-// Runs a program from PATH to its end; what it printed.
+// output() for the standard library's strings.
 inline std::string run(const std::string& program, const std::vector<std::string>& arguments) {
-  const QString path = QStandardPaths::findExecutable(QString::fromStdString(program));
-  return Commands::shellOutput(path.toStdString(), arguments);
+  QStringList list;
+  for (const std::string& argument : arguments) list << QString::fromStdString(argument);
+  return output(QString::fromStdString(program), list).toStdString();
 }
-
-// A program in a process of its own (an X client, say), ended with this object.
-class Child {
- public:
-  Child(const QString& program, const QStringList& arguments) {
-    process.start(program, arguments);
-    process.waitForStarted();
-    pid = static_cast<int>(process.processId());
-  }
-  ~Child() {
-    process.kill();
-    process.waitForFinished();
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  QProcess process;
-  int pid = 0;
-};
 
 // A stand-in for a service on the session bus. It owns the name on a connection and a
 // thread of its own, so that a blocking call from the test's thread still gets its answer;

@@ -1,5 +1,5 @@
 // What the tests on the private desktop share: waiting for the desktop with a bound,
-// running its tools, reading the log's messages, and an xterm of a process of its own.
+// running its tools, reading the log's messages, and clients of processes of their own.
 #pragma once
 
 #include <QProcess>
@@ -39,31 +39,47 @@ inline std::vector<std::string> logMessages(const std::string& file, const std::
   return messages;
 }
 
+// A program in a process of its own (an X client, say), ended with this object.
+class Child {
+ public:
+  Child(const QString& program, const QStringList& arguments) {
+    process.start(program, arguments);
+    process.waitForStarted();
+    pid = static_cast<int>(process.processId());
+  }
+  ~Child() {
+    process.kill();
+    process.waitForFinished();
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  QProcess process;
+  int pid = 0;
+};
+
 // An xterm of its own, in front with the focus, where Ctrl+V pastes the clipboard.
 class Xterm {
  public:
-  explicit Xterm(const QStringList& command) : title_(QString("varek-xterm-%1").arg(++count_)) {
-    process_.start("xterm", QStringList{"-title", title_, "-geometry", "60x10+400+300", "-xrm",
-                                        "XTerm*VT100.translations: #override Ctrl <Key>v: "
-                                        "insert-selection(CLIPBOARD)",
-                                        "-e"} +
-                                command);
-    window_ = output("xdotool", {"search", "--sync", "--name", title_}).trimmed();
+  explicit Xterm(const QStringList& command)
+      : title_(QString("varek-xterm-%1").arg(++count_)),
+        child_("xterm", QStringList{"-title", title_, "-geometry", "60x10+400+300", "-xrm",
+                                    "XTerm*VT100.translations: #override Ctrl <Key>v: "
+                                    "insert-selection(CLIPBOARD)",
+                                    "-e"} +
+                            command),
+        window_(output("xdotool", {"search", "--sync", "--name", title_}).trimmed()) {
     activate();
-  }
-  ~Xterm() {
-    process_.kill();
-    process_.waitForFinished();
   }
   void activate() const { output("xdotool", {"windowactivate", "--sync", window_}); }
   const QString& title() const { return title_; }
   const QString& window() const { return window_; }
-  int pid() const { return static_cast<int>(process_.processId()); }
+  int pid() const { return child_.pid; }
 
  private:
   static inline int count_ = 0;
   QString title_;
-  QProcess process_;
+  Child child_;
   QString window_;
 };
 

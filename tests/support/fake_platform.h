@@ -54,20 +54,13 @@ class FakeWorkspace : public Workspace {
  public:
   std::vector<RunningApp> apps;
   std::optional<RunningApp> frontmost;
-  std::vector<std::string> openedUrls, openedFiles, openedApps, revealed;
-  std::vector<int> activated, terminated;
+  std::vector<std::string> openedFiles, openedApps, revealed;
+  std::vector<int> activated;
   int beeps = 0;
-  mutable int reads = 0;
 
-  std::vector<RunningApp> runningApplications() const override {
-    ++reads;
-    return apps;
-  }
+  std::vector<RunningApp> runningApplications() const override { return apps; }
   std::optional<RunningApp> frontmostApplication() const override { return frontmost; }
-  bool openUrl(const std::string& url) override {
-    openedUrls.push_back(url);
-    return true;
-  }
+  bool openUrl(const std::string&) override { return true; }
   bool openFile(const std::string& path) override {
     openedFiles.push_back(path);
     return true;
@@ -78,7 +71,7 @@ class FakeWorkspace : public Workspace {
   }
   void reveal(const std::string& path) override { revealed.push_back(path); }
   void activate(int pid) override { activated.push_back(pid); }
-  void terminate(int pid) override { terminated.push_back(pid); }
+  void terminate(int) override {}
   void beep() override { ++beeps; }
 };
 
@@ -168,19 +161,14 @@ class FakeDictionary : public Dictionary {
 class FakeSystemActions : public SystemActions {
  public:
   std::vector<SystemAction> performed;
-  std::vector<std::string> terminalCommands;
   void perform(SystemAction action) override { performed.push_back(action); }
-  void runInTerminal(const std::string& command) override { terminalCommands.push_back(command); }
+  void runInTerminal(const std::string&) override {}
 };
 
 class FakeAppScanner : public AppScanner {
  public:
   std::vector<ScannedApp> apps, settings;
-  mutable int scans = 0;
-  AppScan scan() const override {
-    ++scans;
-    return {.apps = apps, .settings = settings};
-  }
+  AppScan scan() const override { return {.apps = apps, .settings = settings}; }
 };
 
 // Files go to a fresh folder of the test's own, removed afterwards.
