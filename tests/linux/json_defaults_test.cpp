@@ -8,21 +8,18 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 #include <tuple>
+
+#include "tests/support/files.h"
 
 namespace varek {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
+using test::readFile;
 
 // A file in a folder that does not exist yet, under the run's private home.
 fs::path freshFile(const std::string& name) {
@@ -127,14 +124,13 @@ TEST(JsonDefaultsTest, AnUnreadableFileIsSetAsideBeforeTheFirstWrite) {
                                      {"invalid UTF-8 in a text", "{\"hotkey\": \"\xff\"}"}}) {
     SCOPED_TRACE(shows);
     const fs::path file = freshFile("unreadable");
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
+    test::writeFile(file, bytes);
     JsonDefaults store(file);
     EXPECT_EQ(store.string("hotkey"), std::nullopt);
-    EXPECT_EQ(contents(file), bytes) << "reading alone changes nothing";
+    EXPECT_EQ(readFile(file), bytes) << "reading alone changes nothing";
     store.setBoolean("clipboardEnabled", false);
     store.setBoolean("clipboardEnabled", true);
-    EXPECT_EQ(contents(file.string() + ".unreadable"), bytes);
+    EXPECT_EQ(readFile(file.string() + ".unreadable"), bytes);
     EXPECT_FALSE(fs::exists(file.string() + ".unreadable.2")) << "set aside once";
     EXPECT_EQ(JsonDefaults(file).boolean("clipboardEnabled"), true);
   }

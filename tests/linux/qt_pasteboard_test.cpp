@@ -5,36 +5,26 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <functional>
 #include <memory>
 
 #include "sources/clipboard_history.h"
+#include "tests/support/desktop_session.h"
 #include "tests/support/memory_defaults.h"
 #include "tests/support/virtual_scheduler.h"
 
 namespace varek {
 namespace {
 
+using test::waitFor;
 using ::testing::Contains;
 using ::testing::IsSupersetOf;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-// Another program takes the selection within milliseconds; this only bounds a failure.
-constexpr int kDeadlineMs = 20000;
 const char* const kMarker = "x-kde-passwordManagerHint";
-
-bool spinUntil(const std::function<bool()>& done) {
-  const QDeadlineTimer deadline(kDeadlineMs);
-  while (!done() && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
 
 bool marked(std::string_view type) { return type == kMarker; }
 
@@ -45,8 +35,8 @@ void own(QProcess& owner, QtPasteboard& pasteboard, const QString& program,
   owner.start(program, arguments);
   owner.write(input);
   owner.closeWriteChannel();
-  ASSERT_TRUE(spinUntil([&] { return pasteboard.changeCount() > before; }));
-  EXPECT_TRUE(spinUntil([&] { return !pasteboard.types().empty(); }));
+  ASSERT_TRUE(waitFor([&] { return pasteboard.changeCount() > before; }));
+  EXPECT_TRUE(waitFor([&] { return !pasteboard.types().empty(); }));
 }
 
 // The owner's exit empties the clipboard, a change of its own; waiting for it keeps it from
@@ -55,7 +45,7 @@ void endOwner(QProcess& owner, QtPasteboard& pasteboard) {
   const std::int64_t held = pasteboard.changeCount();
   owner.kill();
   owner.waitForFinished();
-  EXPECT_TRUE(spinUntil([&] { return pasteboard.changeCount() > held; }));
+  EXPECT_TRUE(waitFor([&] { return pasteboard.changeCount() > held; }));
 }
 
 const QStringList kXclip{"-selection", "clipboard", "-quiet"};
@@ -134,7 +124,7 @@ TEST(QtPasteboard, SetTextIsCountedAndServedToOthers) {
     // This process must go on answering the selection request while xclip reads.
     QProcess reader;
     reader.start("xclip", {"-o", "-selection", "clipboard"});
-    ASSERT_TRUE(spinUntil([&] { return reader.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(waitFor([&] { return reader.state() == QProcess::NotRunning; }));
     EXPECT_EQ(reader.readAllStandardOutput().toStdString(), text);
   }
 }
@@ -152,7 +142,7 @@ TEST(QtPasteboard, HistoryKeepsNoConcealedCopyOfAFlood) {
       folder.filePath("Varek/zwischenablage.json").toStdString());
   QProcess owner;
   owner.start(VAREK_CLIPBOARD_OWNER, {QString::number(kCopies)});
-  ASSERT_TRUE(spinUntil([&] {
+  ASSERT_TRUE(waitFor([&] {
     history->poll();
     return owner.canReadLine();
   }));

@@ -3,19 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QtCore/qtestsupport_core.h>
 #include <QCoreApplication>
 #include <QThread>
 #include <atomic>
 #include <numeric>
 #include <thread>
 
+#include "tests/support/desktop_session.h"
+
 namespace varek {
 namespace {
 
-// Long enough for a loaded machine; the waits end as soon as the event arrives.
-constexpr int kWaitMilliseconds = 30'000;
-
+using test::waitFor;
 using Log = std::vector<std::string>;
 
 Scheduler::Job logs(Log& log, const char* entry) {
@@ -63,8 +62,7 @@ TEST(QtSchedulerTest, MainQueueJobsRunOnTheMainThreadInOrder) {
     QtScheduler scheduler;
     Log log;
     row.start(scheduler, log);
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return log.size() >= row.expected.size(); }, kWaitMilliseconds));
+    EXPECT_TRUE(waitFor([&] { return log.size() >= row.expected.size(); }));
     EXPECT_EQ(log, row.expected);
   }
 }
@@ -81,13 +79,13 @@ TEST(QtSchedulerTest, ARepeatingTimerTicksUntilStopped) {
     QtScheduler scheduler;
     int ticks = 0;
     auto timer = scheduler.repeat(kInterval, tolerance, [&] { ++ticks; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, kWaitMilliseconds));
+    ASSERT_TRUE(waitFor([&] { return ticks >= 3; }));
     stop(timer);
     const int stoppedAt = ticks;
     // Several intervals pass before the marker runs; a live timer would tick meanwhile.
     bool marker = false;
     scheduler.postAfter(5 * kInterval, [&] { marker = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return marker; }, kWaitMilliseconds));
+    ASSERT_TRUE(waitFor([&] { return marker; }));
     EXPECT_EQ(ticks, stoppedAt);
   }
 }
@@ -109,7 +107,7 @@ TEST(QtSchedulerTest, JobsOfOneSerialQueueRunOneAtATimeInOrder) {
       scheduler.post([&order, job] { order.push_back(job); });
     });
   }
-  ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == kJobs; }, kWaitMilliseconds));
+  ASSERT_TRUE(waitFor([&] { return order.size() == kJobs; }));
   EXPECT_FALSE(overlapped);
   EXPECT_EQ(order, expected);
 }

@@ -289,27 +289,27 @@ TEST_F(X11WindowServerTest, LayoutsLandInTheWorkAreaAndReadBack) {
   }
 }
 
-TEST_F(X11WindowServerTest, PasteArrivesInTheFocusedWindow) {
+// The hotkey's modifiers may still be down when the paste is posted. (A paste with none
+// held is the panel controller's test.)
+TEST_F(X11WindowServerTest, PasteArrivesInTheFocusedWindowWithModifiersHeld) {
   QGuiApplication::clipboard()->setText(QStringLiteral("pasted by Varek\n"));
   // Like most applications, this xterm pastes on Control+V alone ("!"), not with Alt added.
   const QString translation =
       QStringLiteral("*VT100.translations: #override !Ctrl <Key>v: insert-selection(CLIPBOARD)");
-  for (const char* held : {"", "alt+super+shift"}) {
-    const fs::path file = fs::temp_directory_path() / "varek-pasted.txt";
-    fs::remove(file);
-    const std::string readLine = "IFS= read -r line; printf %s \"$line\" > '" + file.string() + "'";
-    Child reader = xterm({"-title", "Varek Paste", "-xrm", translation, "-e", "sh", "-c",
-                          QString::fromStdString(readLine)});
-    const auto window = windowOf(desktop, reader.pid);
-    ASSERT_TRUE(window) << held;
-    server.raise(window->id);
-    ASSERT_TRUE(waitFor([&] { return test::activeWindow() == window->id; })) << held;
-    if (*held) run("xdotool", {"keydown", held});
-    server.postPaste();
-    EXPECT_TRUE(waitFor([&] { return test::readFile(file) == "pasted by Varek"; }))
-        << "held: " << held << ", read: " << test::readFile(file);
-    if (*held) run("xdotool", {"keyup", held});
-  }
+  const fs::path file = fs::temp_directory_path() / "varek-pasted.txt";
+  fs::remove(file);
+  const std::string readLine = "IFS= read -r line; printf %s \"$line\" > '" + file.string() + "'";
+  Child reader = xterm({"-title", "Varek Paste", "-xrm", translation, "-e", "sh", "-c",
+                        QString::fromStdString(readLine)});
+  const auto window = windowOf(desktop, reader.pid);
+  ASSERT_TRUE(window);
+  server.raise(window->id);
+  ASSERT_TRUE(waitFor([&] { return test::activeWindow() == window->id; }));
+  run("xdotool", {"keydown", "alt+super+shift"});
+  server.postPaste();
+  EXPECT_TRUE(waitFor([&] { return test::readFile(file) == "pasted by Varek"; }))
+      << test::readFile(file);
+  run("xdotool", {"keyup", "alt+super+shift"});
 }
 
 TEST(X11AbsentDisplayTest, EverythingIsEmptyAndNothingFails) {
