@@ -20,9 +20,7 @@ TEST(CommandsTable, FourteenWithFourConfirmations) {
     titles.insert(command.title);
     if (command.confirm) confirmed.push_back(command.title);
   }
-  EXPECT_EQ(all().size(), 14u);
-  EXPECT_EQ(actions.size(), 14u);
-  EXPECT_EQ(titles.size(), 14u);
+  EXPECT_EQ(std::tuple(all().size(), actions.size(), titles.size()), std::tuple(14u, 14u, 14u));
   EXPECT_EQ(confirmed,
             (std::vector<std::string>{"Papierkorb leeren", "Neustart", "Ausschalten", "Abmelden"}));
 }
