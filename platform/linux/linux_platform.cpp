@@ -7,12 +7,9 @@
 #include "platform/linux/desktop_entry_scanner.h"
 #include "platform/linux/dictd_dictionary.h"
 #include "platform/linux/json_defaults.h"
-#include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/qt_scheduler.h"
-#include "platform/linux/system_actions.h"
 #include "platform/linux/tracker_file_index.h"
 #include "platform/linux/x11_desktop.h"
-#include "platform/linux/x11_window_server.h"
 #include "platform/linux/x11_workspace.h"
 #include "platform/linux/xdg_paths.h"
 
@@ -45,9 +42,21 @@ class AbsentPasteboard : public Pasteboard {
   std::int64_t changes_ = 0;
 };
 
+// Stands in for the system actions in a process that lists rows and runs none.
+class AbsentSystemActions : public SystemActions {
+ public:
+  explicit AbsentSystemActions(const Log& log) : log_(log) {}
+  void perform(SystemAction) override { log_.write(kRefusal); }
+  void runInTerminal(const std::string&) override { log_.write(kRefusal); }
+
+ private:
+  static constexpr const char* kRefusal = "Systembefehle laufen nur im Starter und mit varek run";
+  const Log& log_;
+};
+
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(Options options) {
+LinuxPlatform::LinuxPlatform(Options options, Session session) {
   clock_ = std::make_unique<SystemClock>();
   auto paths = std::make_unique<XdgPaths>();
   // The log's folder is made at start; the log itself never creates folders.
@@ -57,8 +66,8 @@ LinuxPlatform::LinuxPlatform(Options options) {
   log_ = std::make_unique<Log>(paths->logFile(), *clock_);
   defaults_ = std::make_unique<JsonDefaults>(paths->configFile());
   scheduler_ = std::make_unique<QtScheduler>();
-  if (options.clipboard) {
-    pasteboard_ = std::make_unique<QtPasteboard>();
+  if (options.clipboard && session.pasteboard) {
+    pasteboard_ = session.pasteboard();
   } else {
     pasteboard_ = std::make_unique<AbsentPasteboard>();
   }
@@ -66,7 +75,8 @@ LinuxPlatform::LinuxPlatform(Options options) {
   auto workspace = std::make_unique<X11Workspace>(*desktop_);
   X11Workspace& workspaceRef = *workspace;
   workspace_ = std::move(workspace);
-  windowServer_ = std::make_unique<X11WindowServer>(*desktop_, log_.get());
+  windowServer_ =
+      std::make_unique<X11WindowServer>(*desktop_, log_.get(), std::move(session.screens));
   fileIndex_ = std::make_unique<TrackerFileIndex>(
       *scheduler_, TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
   auto dictionary = std::make_unique<DictdDictionary>();
@@ -75,8 +85,12 @@ LinuxPlatform::LinuxPlatform(Options options) {
     scheduler_->runConcurrent([dictionary = dictionary.get()] { dictionary->definition("varek"); });
   }
   dictionary_ = std::move(dictionary);
-  systemActions_ = std::make_unique<LinuxSystemActions>(*scheduler_, *log_,
-                                                        [&workspaceRef] { workspaceRef.beep(); });
+  const auto beep = [&workspaceRef] { workspaceRef.beep(); };
+  if (session.systemActions) {
+    systemActions_ = session.systemActions(*scheduler_, *log_, beep);
+  } else {
+    systemActions_ = std::make_unique<AbsentSystemActions>(*log_);
+  }
   appScanner_ = std::make_unique<DesktopEntryScanner>();
   paths_ = std::move(paths);
 }

@@ -1,11 +1,15 @@
 // The whole Linux desktop backend, built once and handed to the core as one Platform.
 // Needs a Qt application object; without a display, the clipboard and the windows
-// report nothing and everything else works.
+// report nothing and everything else works. What acts on the desktop rather than reading
+// it (the clipboard, the screens, system actions) needs Qt GUI and D-Bus and is made apart,
+// in linux_session.cpp, so that a process which only searches loads neither.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "app/log.h"
+#include "platform/linux/x11_window_server.h"
 #include "platform/platform.h"
 
 namespace varek {
@@ -22,7 +26,21 @@ class LinuxPlatform {
     bool preload = true;
   };
 
+  // The parts that act on the desktop; each one left empty is made without its library.
+  struct Session {
+    // The clipboard watched when Options::clipboard asks for it; else one that never changes.
+    std::function<std::unique_ptr<Pasteboard>()> pasteboard;
+    // Else actions that only log that they cannot run in this process.
+    std::function<std::unique_ptr<SystemActions>(Scheduler&, Log&, std::function<void()> beep)>
+        systemActions;
+    // Else the root window is the one screen.
+    X11WindowServer::ScreenSource screens;
+  };
+
+  // With the session of this desktop (linux_session.cpp: Qt GUI and D-Bus).
   explicit LinuxPlatform(Options options);
+  // With only the given parts: `varek query` runs no row and passes none.
+  LinuxPlatform(Options options, Session session);
   ~LinuxPlatform();
 
   Platform platform();

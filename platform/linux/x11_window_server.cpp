@@ -4,13 +4,10 @@
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
-#include <QGuiApplication>
-#include <QScreen>
-#include <QThread>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace varek {
 namespace {
@@ -23,17 +20,8 @@ constexpr xcb_keysym_t kModifierKeys[] = {
 // XTest's device id for the core keyboard.
 constexpr std::uint8_t kCoreKeyboard = 0;
 
-// A rectangle in X's own coordinates: origin at the root window's top-left, y down.
-struct Area {
-  double x = 0, y = 0, width = 0, height = 0;
-  bool contains(double pointX, double pointY) const {
-    return pointX >= x && pointX < x + width && pointY >= y && pointY < y + height;
-  }
-};
-
-struct ScreenArea {
-  Area frame, visible;
-};
+using Area = X11WindowServer::Area;
+using ScreenArea = X11WindowServer::ScreenArea;
 
 std::optional<xcb_window_t> xWindow(const X11Desktop& desktop, WindowId window) {
   if (!desktop.connection() || window == XCB_WINDOW_NONE ||
@@ -54,25 +42,8 @@ Area toX(const Rect& rect, const Area& primary) {
           rect.height};
 }
 
-// Qt's screens, when this thread may ask them and they describe an X display.
-bool qtKnowsScreens() {
-  auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-  return application && QThread::currentThread() == application->thread() &&
-         QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-// Qt reports scaled screens in device-independent pixels around the screen's own origin;
-// windows are measured in the X server's pixels.
-Area nativeArea(const QScreen& screen, const QRect& logical) {
-  const double ratio = screen.devicePixelRatio();
-  const QPoint origin = screen.geometry().topLeft();
-  return {origin.x() + (logical.x() - origin.x()) * ratio,
-          origin.y() + (logical.y() - origin.y()) * ratio, logical.width() * ratio,
-          logical.height() * ratio};
-}
-
-// Without Qt's view of the screens: the root window as the one screen, its usable part the
-// current desktop's _NET_WORKAREA.
+// Without the toolkit's view of the screens: the root window as the one screen, its usable
+// part the current desktop's _NET_WORKAREA.
 std::vector<ScreenArea> rootScreen(const X11Desktop& desktop) {
   xcb_connection_t* connection = desktop.connection();
   xcb_ewmh_connection_t* ewmh = desktop.ewmh();
@@ -102,26 +73,18 @@ std::vector<ScreenArea> rootScreen(const X11Desktop& desktop) {
 }
 
 // The screens in X coordinates, the primary one first.
-std::vector<ScreenArea> screenAreas(const X11Desktop& desktop) {
+std::vector<ScreenArea> screenAreas(const X11Desktop& desktop,
+                                    const X11WindowServer::ScreenSource& source) {
   if (!desktop.connection()) return {};
-  if (qtKnowsScreens()) {
-    std::vector<ScreenArea> areas;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-      areas.push_back({nativeArea(*screen, screen->geometry()),
-                       nativeArea(*screen, screen->availableGeometry())});
-    }
+  if (source) {
+    std::vector<ScreenArea> areas = source();
     if (!areas.empty()) return areas;
   }
   return rootScreen(desktop);
 }
 
-Area primaryArea(const X11Desktop& desktop) {
-  if (qtKnowsScreens()) {
-    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
-      return nativeArea(*primary, primary->geometry());
-    }
-  }
-  const std::vector<ScreenArea> areas = rootScreen(desktop);
+Area primaryArea(const X11Desktop& desktop, const X11WindowServer::ScreenSource& source) {
+  const std::vector<ScreenArea> areas = screenAreas(desktop, source);
   return areas.empty() ? Area{} : areas.front().frame;
 }
 
@@ -168,8 +131,8 @@ void fakeKey(xcb_connection_t* connection, std::uint8_t type, xcb_keycode_t code
 
 }  // namespace
 
-X11WindowServer::X11WindowServer(X11Desktop& desktop, const Log* log)
-    : desktop_(desktop), log_(log) {}
+X11WindowServer::X11WindowServer(X11Desktop& desktop, const Log* log, ScreenSource screens)
+    : desktop_(desktop), log_(log), screens_(std::move(screens)) {}
 
 bool X11WindowServer::isTrusted() const {
   return desktop_.connection() && desktop_.snapshot()->windowManager;
@@ -200,14 +163,14 @@ std::optional<Rect> X11WindowServer::frame(WindowId window) const {
   if (!id) return std::nullopt;
   const std::optional<Area> outer = outerFrame(desktop_, *id);
   if (!outer) return std::nullopt;
-  return toDesktop(*outer, primaryArea(desktop_));
+  return toDesktop(*outer, primaryArea(desktop_, screens_));
 }
 
 void X11WindowServer::setFrame(WindowId window, Rect frame) {
   const std::optional<xcb_window_t> id = xWindow(desktop_, window);
   if (!id) return;
   xcb_ewmh_connection_t* ewmh = desktop_.ewmh();
-  const Area outer = toX(frame, primaryArea(desktop_));
+  const Area outer = toX(frame, primaryArea(desktop_, screens_));
   const xcb_ewmh_get_extents_reply_t extents =
       frameExtents(desktop_, xcb_ewmh_get_frame_extents(ewmh, *id));
   // A maximized window keeps its place under most window managers; the layout takes over.
@@ -241,7 +204,7 @@ void X11WindowServer::raise(WindowId window) {
 }
 
 std::vector<ScreenInfo> X11WindowServer::screens() const {
-  const std::vector<ScreenArea> areas = screenAreas(desktop_);
+  const std::vector<ScreenArea> areas = screenAreas(desktop_, screens_);
   std::vector<ScreenInfo> screens;
   for (const ScreenArea& area : areas) {
     screens.push_back(
@@ -251,7 +214,7 @@ std::vector<ScreenInfo> X11WindowServer::screens() const {
 }
 
 std::optional<ScreenInfo> X11WindowServer::mainScreen() const {
-  const std::vector<ScreenArea> areas = screenAreas(desktop_);
+  const std::vector<ScreenArea> areas = screenAreas(desktop_, screens_);
   if (areas.empty()) return std::nullopt;
   const ScreenArea* chosen = &areas.front();
   const xcb_window_t active = desktop_.snapshot()->active;

@@ -3,6 +3,9 @@
 // shortcut typed through XTest. Rectangles become bottom-left desktop coordinates here.
 #pragma once
 
+#include <functional>
+#include <vector>
+
 #include "app/log.h"
 #include "platform/linux/x11_desktop.h"
 #include "platform/window_server.h"
@@ -11,8 +14,23 @@ namespace varek {
 
 class X11WindowServer : public WindowServer {
  public:
+  // A rectangle in X's own coordinates: origin at the root window's top-left, y down.
+  struct Area {
+    double x = 0, y = 0, width = 0, height = 0;
+    bool contains(double pointX, double pointY) const {
+      return pointX >= x && pointX < x + width && pointY >= y && pointY < y + height;
+    }
+  };
+  struct ScreenArea {
+    Area frame, visible;
+  };
+  // The screens as the toolkit sees them, the primary one first; empty where it sees none
+  // (qt_screens.h). Without it, the root window is the one screen.
+  using ScreenSource = std::function<std::vector<ScreenArea>()>;
+
   // The log, when given, hears once why windows cannot be used.
-  explicit X11WindowServer(X11Desktop& desktop, const Log* log = nullptr);
+  explicit X11WindowServer(X11Desktop& desktop, const Log* log = nullptr,
+                           ScreenSource screens = {});
 
   // X11 has no permission for this: whoever reaches the display may read and move every
   // window. What can be missing is the display or a window manager that speaks EWMH.
@@ -37,6 +55,7 @@ class X11WindowServer : public WindowServer {
  private:
   X11Desktop& desktop_;
   const Log* log_;
+  ScreenSource screens_;
   bool toldWhatIsMissing_ = false;
 };
 

@@ -7,11 +7,6 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -54,21 +49,40 @@ bool launchDefault(const std::string& uri) {
   return launched;
 }
 
-bool showInFileManager(const std::string& uri) {
-  if (uri.empty() || !QCoreApplication::instance()) return false;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  const QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
-  if (!names) return false;
-  const QString service = QString::fromLatin1(kFileManagerService);
-  // A file manager that the bus starts on demand has no owner yet but can be activated.
-  if (!names->isServiceRegistered(service).value() &&
-      !names->activatableServiceNames().value().contains(service)) {
-    return false;
+// Whether the bus has an owner for the name or can start one on demand.
+bool serviceReachable(GDBusConnection* bus, const char* service) {
+  g_autoptr(GVariant) owned = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", service), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+      kFileManagerTimeoutMs, nullptr, nullptr);
+  gboolean hasOwner = FALSE;
+  if (owned) g_variant_get(owned, "(b)", &hasOwner);
+  if (hasOwner) return true;
+  g_autoptr(GVariant) activatable = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
+      kFileManagerTimeoutMs, nullptr, nullptr);
+  if (!activatable) return false;
+  g_autofree const gchar** names = nullptr;
+  g_variant_get(activatable, "(^a&s)", &names);
+  for (const gchar** name = names; name != nullptr && *name != nullptr; ++name) {
+    if (std::string_view(*name) == service) return true;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(service, QString::fromLatin1(kFileManagerPath),
-                                                     service, QStringLiteral("ShowItems"));
-  call << QStringList{QString::fromStdString(uri)} << QString();
-  return bus.call(call, QDBus::Block, kFileManagerTimeoutMs).type() == QDBusMessage::ReplyMessage;
+  return false;
+}
+
+// GIO's own connection to the session bus, so that revealing needs no Qt D-Bus.
+bool showInFileManager(const std::string& uri) {
+  if (uri.empty()) return false;
+  g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  // A file manager that the bus starts on demand has no owner yet but can be activated.
+  if (!bus || !serviceReachable(bus, kFileManagerService)) return false;
+  const gchar* const uris[] = {uri.c_str(), nullptr};
+  g_autoptr(GVariant) reply =
+      g_dbus_connection_call_sync(bus, kFileManagerService, kFileManagerPath, kFileManagerService,
+                                  "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
+                                  G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, nullptr, nullptr);
+  return reply != nullptr;
 }
 
 std::string withoutTrailingSlashes(std::string path) {

@@ -12,6 +12,7 @@
 
 #include <set>
 
+#include "platform/linux/qt_screens.h"
 #include "platform/linux/x11_text.h"
 #include "platform/linux/x11_window_server.h"
 #include "platform/linux/x11_workspace.h"
@@ -71,7 +72,8 @@ struct OwnWindow {
 class X11DesktopTest : public ::testing::Test {
  protected:
   X11Desktop desktop;
-  X11WindowServer server{desktop};
+  // The screens as the launcher sees them, through Qt.
+  X11WindowServer server{desktop, nullptr, qtScreens()};
   X11Workspace workspace{desktop};
 };
 using X11WorkspaceTest = X11DesktopTest;

@@ -1,0 +1,13 @@
+// The screens as Qt's X11 platform sees them (scaling and struts included), for the window
+// server; apart from it so that a process without Qt GUI can still read windows.
+#pragma once
+
+#include "platform/linux/x11_window_server.h"
+
+namespace varek {
+
+// Asks Qt on the thread of its GUI application, in the X server's pixels; asks nothing
+// (an empty list) on other threads, without a GUI application or off X11.
+X11WindowServer::ScreenSource qtScreens();
+
+}  // namespace varek
