@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -53,14 +54,21 @@ std::string execValue(const std::string& executable) {
   return value;
 }
 
+// The program the user started: varek hands its commands to varek-desktop, which runs
+// this, and names itself in VAREK_PROGRAM.
+std::string runningProgram() {
+  const char* program = std::getenv("VAREK_PROGRAM");
+  if (program != nullptr && *program == '/') return program;
+  return QCoreApplication::applicationFilePath().toStdString();
+}
+
 }  // namespace
 
 LoginItem::LoginItem()
     : LoginItem(
           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
               kEntryPath,
-          command(QCoreApplication::applicationFilePath().toStdString(),
-                  QStandardPaths::findExecutable("varek").toStdString())) {}
+          command(runningProgram(), QStandardPaths::findExecutable("varek").toStdString())) {}
 
 std::string LoginItem::command(const std::string& running, const std::string& installed) {
   std::error_code error;

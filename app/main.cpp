@@ -1,444 +1,80 @@
-// The varek binary: the launcher itself, or one command against the same stores.
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
+// The varek binary. It answers help, version, `varek query` and `varek bench` itself, with
+// what a search reads (Qt Core, GLib, xcb, ICU), and hands every other command to
+// varek-desktop (desktop_main.cpp), which links Qt GUI, Widgets and D-Bus as acting on the
+// desktop needs: a query then loads half the libraries, and starts in a fraction of the time.
 #include <unistd.h>
-#include <xcb/xcb.h>
 
-#include <QApplication>
-#include <QClipboard>
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QSystemTrayIcon>
-#include <QThread>
-#include <QThreadPool>
-#include <QTimer>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "app/app_delegate.h"
 #include "app/command_line.h"
-#include "app/hotkey.h"
-#include "app/log.h"
-#include "app/login_item.h"
-#include "app/memory_release.h"
-#include "platform/linux/json_defaults.h"
+#include "app/command_search.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/xdg_paths.h"
 #include "search/bench.h"
-#include "ui/panel_controller.h"
 
 namespace {
 
 using varek::CommandLine;
-using varek::SearchModel;
 
-// File rows arrive after the synchronous search; a command waits this long for them.
-constexpr int kRecentFilesWaitMs = 1000;
-constexpr int kFilesModeWaitMs = 4000;
-// Listing the windows takes a round trip per window; a command waits this long at most.
-constexpr int kWindowsWaitMs = 2000;
-// Layout and paste actions run a moment after the row, once the panel would be gone.
-constexpr int kDelayedActionsMs = 400;
-constexpr const char* kSignalInterface = "zz.orvel.varek";
-constexpr const char* kToggle = "toggle";
-constexpr const char* kReload = "reload";
-constexpr const char* kCopy = "copy";
-// `varek signal` waits this long for a launcher it started to claim its name: a cold start
-// takes a fraction of a second, a large index or a busy machine a few.
-constexpr int kLauncherStartMs = 10000;
-constexpr int kPollMs = 50;
-// Set only in the environment of the process that keeps a copy on the X11 clipboard after
-// `varek run` exits; the copied text arrives on its standard input.
-constexpr const char* kHolderVariable = "VAREK_CLIPBOARD_HOLDER";
-// The holder serves the copy until another program copies something, at most this long:
-// enough to paste it somewhere, and no process left behind for the session.
-constexpr int kHoldClipboardMs = 5 * 60 * 1000;
-// The parent waits this long for the holder to own the clipboard before it gives up.
-constexpr int kHolderReadyMs = 3000;
+constexpr const char* kDesktopProgram = "varek-desktop";
+// Tells varek-desktop which program the user runs, for the autostart entry it writes.
+constexpr const char* kProgramVariable = "VAREK_PROGRAM";
 
-// Qt picks its platform from the session; the hotkey needs X11, which XWayland offers too.
-void preferX11() {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+// Beside this binary in a build; in its own folder of the installed libexec folder.
+std::string desktopProgram(const std::filesystem::path& self) {
+  if (!self.empty()) {
+    const std::filesystem::path beside = self.parent_path() / kDesktopProgram;
+    if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+  }
+  return std::string(VAREK_LIBEXEC_DIR) + "/" + kDesktopProgram;
 }
 
-// Qt would abort with a page of advice; one line says what is missing.
-bool displayReachable() {
-  if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
-  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-  const bool reachable = xcb_connection_has_error(connection) == 0;
-  xcb_disconnect(connection);
-  return reachable;
+// The same arguments, and the same argv[0], so that Qt names the application as before.
+int handOver(char** argv) {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) ::setenv(kProgramVariable, self.c_str(), 1);
+  const std::string program = desktopProgram(self);
+  ::execv(program.c_str(), argv);
+  std::fprintf(stderr, "varek: %s ließ sich nicht starten: %s\n", program.c_str(),
+               std::strerror(errno));
+  return 1;
 }
 
-// Qt adopts the user's locale for the C library, and printf would then write a decimal
-// comma into the log's figures.
-void keepNumbersInCLocale() { std::setlocale(LC_NUMERIC, "C"); }
-
-void processEventsFor(int milliseconds, const std::function<bool()>& done = nullptr) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < milliseconds && !(done && done())) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(1);
-  }
-}
-
-// What the panel refreshes each time it opens: the application in front (a layout row
-// places its window) and the open windows, which the model lists in the background.
-void refreshAsThePanelDoes(SearchModel& model) {
-  model.willShow();
-  // The list is made on the scheduler's pool and handed back through the event loop.
-  QThreadPool::globalInstance()->waitForDone(kWindowsWaitMs);
-  QCoreApplication::processEvents();
-}
-
-// Runs the search and waits for the file rows that belong to it.
-void search(SearchModel& model, const CommandLine& line) {
-  refreshAsThePanelDoes(model);
-  bool filesArrived = false;
-  model.setObserver([&](SearchModel::Field field) {
-    if (field == SearchModel::Field::items) filesArrived = true;
-  });
-  model.setMode(line.mode);
-  // The model searches when the text changes; an empty query changes nothing.
-  if (line.text.empty()) {
-    model.search();
-  } else {
-    model.setQuery(line.text);
-  }
-  filesArrived = false;
-  if (model.files().running()) {
-    const int wait = line.mode == SearchModel::Mode::files ? kFilesModeWaitMs : kRecentFilesWaitMs;
-    processEventsFor(wait, [&] { return filesArrived; });
-  }
-  model.setObserver(nullptr);
-}
-
-// The command line's view of the desktop: it counts the beeps with which a row says it
-// could not run, and keeps the text a row copied, which this short-lived process hands on.
-class ObservedWorkspace : public varek::Workspace {
- public:
-  explicit ObservedWorkspace(varek::Workspace& inner) : inner_(inner) {}
-  std::vector<varek::RunningApp> runningApplications() const override {
-    return inner_.runningApplications();
-  }
-  std::optional<varek::RunningApp> frontmostApplication() const override {
-    return inner_.frontmostApplication();
-  }
-  bool openUrl(const std::string& url) override { return inner_.openUrl(url); }
-  bool openFile(const std::string& path) override { return inner_.openFile(path); }
-  bool openApplication(const std::string& path) override { return inner_.openApplication(path); }
-  void reveal(const std::string& path) override { inner_.reveal(path); }
-  void activate(int pid) override { inner_.activate(pid); }
-  void terminate(int pid) override { inner_.terminate(pid); }
-  void beep() override {
-    ++beeps_;
-    inner_.beep();
-  }
-  int beeps() const { return beeps_; }
-
- private:
-  varek::Workspace& inner_;
-  int beeps_ = 0;
-};
-
-class CopyKeeper : public varek::Pasteboard {
- public:
-  std::int64_t changeCount() const override { return changes_; }
-  std::vector<std::string> types() const override { return {}; }
-  std::vector<std::string> filePaths() const override { return {}; }
-  std::optional<std::string> text() const override { return std::nullopt; }
-  void setText(const std::string& text) override {
-    ++changes_;
-    copied_ = text;
-  }
-  const std::optional<std::string>& copied() const { return copied_; }
-
- private:
-  std::int64_t changes_ = 0;
-  std::optional<std::string> copied_;
-};
-
-// Sends the signal and makes sure it left: Qt writes it from its own thread and has no
-// flush, so a process that ends at once may lose it. Messages leave a connection in order,
-// so the bus's answer to a call sent after the signal proves the signal went out.
-bool sendAndWait(QDBusConnection& bus, const QDBusMessage& message) {
-  if (!bus.isConnected() || !bus.send(message)) return false;
-  const QDBusMessage roundTrip = QDBusMessage::createMethodCall(
-      "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId");
-  return bus.call(roundTrip).type() == QDBusMessage::ReplyMessage;
-}
-
-bool launcherRuns(QDBusConnection& bus) {
-  return bus.isConnected() && bus.interface()->isServiceRegistered(kSignalInterface);
-}
-
-// This very binary, started on its own in a new session with the caller's environment (so
-// DISPLAY and WAYLAND_DISPLAY carry over), with the given standard input and output and
-// no terminal; 0 when it could not be started.
-pid_t spawnSelf(const std::vector<std::string>& environment, int input, int output) {
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (input >= 0) posix_spawn_file_actions_adddup2(&files, input, STDIN_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  if (output >= 0) posix_spawn_file_actions_adddup2(&files, output, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  std::vector<char*> variables;
-  for (char** variable = environ; *variable != nullptr; ++variable) variables.push_back(*variable);
-  std::vector<std::string> added = environment;
-  for (std::string& variable : added) variables.push_back(variable.data());
-  variables.push_back(nullptr);
-  char name[] = "varek";
-  char* arguments[] = {name, nullptr};
-  pid_t child = 0;
-  const int error =
-      posix_spawn(&child, "/proc/self/exe", &files, &attributes, arguments, variables.data());
-  posix_spawn_file_actions_destroy(&files);
-  posix_spawnattr_destroy(&attributes);
-  return error == 0 ? child : 0;
-}
-
-// A broadcast signal has no destination the bus could start, so a launcher is started
-// here and the signal waits until it has claimed its name, that is, until it listens.
-bool startLauncher(QDBusConnection& bus) {
-  const pid_t child = spawnSelf({}, -1, -1);
-  if (child == 0) return false;
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < kLauncherStartMs) {
-    if (launcherRuns(bus)) return true;
-    int status = 0;
-    // A launcher that ended found no display, or another launcher took the name first.
-    if (waitpid(child, &status, WNOHANG) == child) return launcherRuns(bus);
-    QThread::msleep(kPollMs);
-  }
-  return false;
-}
-
-int sendSignal(const CommandLine& line) {
-  QDBusMessage message =
-      QDBusMessage::createSignal("/", kSignalInterface, QString::fromStdString(line.text));
-  if (line.payload) message << QString::fromStdString(*line.payload);
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) {
-    std::fprintf(stderr, "varek: keine Verbindung zum Sitzungsbus\n");
-    return 1;
-  }
-  if (!launcherRuns(bus) && !startLauncher(bus)) {
-    std::fprintf(stderr, "varek: der Starter ließ sich nicht starten (siehe Protokoll)\n");
-    return 1;
-  }
-  if (!sendAndWait(bus, message)) {
-    std::fprintf(stderr, "varek: keine Verbindung zum Sitzungsbus\n");
-    return 1;
-  }
-  return 0;
-}
-
-// The holder of a copy made by `varek run` with no launcher running: it owns the X11
-// clipboard until another program takes it, or until kHoldClipboardMs have passed.
-int holdClipboard(int argc, char** argv) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t read = 0; (read = ::read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(read));
-  }
-  qputenv("QT_QPA_PLATFORM", "xcb");
-  QGuiApplication application(argc, argv);
-  QClipboard* clipboard = QGuiApplication::clipboard();
-  clipboard->setText(QString::fromStdString(text));
-  // Qt owns the selection once the server has answered a round trip after setText.
-  QGuiApplication::sync();
-  if (!clipboard->ownsClipboard()) return 1;
-  // Tells the parent that it may leave.
-  if (::write(STDOUT_FILENO, "1", 1) != 1) return 1;
-  ::close(STDOUT_FILENO);
-  QObject::connect(clipboard, &QClipboard::changed, &application,
-                   [clipboard](QClipboard::Mode mode) {
-                     if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard())
-                       QCoreApplication::quit();
-                   });
-  QTimer::singleShot(kHoldClipboardMs, &application, &QCoreApplication::quit);
-  return application.exec();
-}
-
-// Puts what `varek run` copied where it outlives this process: with the running launcher,
-// which copies it as its own; else with a holder process on X11. False where neither can.
-bool handOverCopy(const std::string& text) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (launcherRuns(bus)) {
-    QDBusMessage message = QDBusMessage::createSignal("/", kSignalInterface, kCopy);
-    message << QString::fromStdString(text);
-    if (sendAndWait(bus, message)) return true;
-  }
-  if (!displayReachable()) return false;
-  int input[2];
-  int ready[2];
-  if (pipe2(input, O_CLOEXEC) != 0) return false;
-  if (pipe2(ready, O_CLOEXEC) != 0) {
-    ::close(input[0]);
-    ::close(input[1]);
-    return false;
-  }
-  const pid_t holder = spawnSelf({std::string(kHolderVariable) + "=1"}, input[0], ready[1]);
-  ::close(input[0]);
-  ::close(ready[1]);
-  bool held = false;
-  if (holder != 0) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      const ssize_t written = ::write(input[1], data, left);
-      if (written <= 0) break;
-      data += written;
-      left -= static_cast<std::size_t>(written);
-    }
-    ::close(input[1]);
-    input[1] = -1;
-    pollfd answer{.fd = ready[0], .events = POLLIN, .revents = 0};
-    char byte = 0;
-    held = poll(&answer, 1, kHolderReadyMs) == 1 && ::read(ready[0], &byte, 1) == 1;
-  }
-  if (input[1] >= 0) ::close(input[1]);
-  ::close(ready[0]);
-  return held;
-}
-
-// Writes the settings the tray would write and asks a running launcher to take them up.
-int changeSettings(const CommandLine& line) {
-  varek::XdgPaths paths;
-  varek::JsonDefaults defaults(paths.configFile());
-  varek::LoginItem loginItem;
-  const auto storedHotkey = [&] {
-    return varek::Hotkey::parse(defaults.string(varek::Hotkey::kDefaultsKey).value_or(""))
-        .value_or(varek::Hotkey::kPresets[0]);
-  };
-  const auto word = [](bool on) { return on ? "an" : "aus"; };
-  switch (line.setting) {
-    case CommandLine::Setting::show:
-      std::printf("Kürzel: %s\nZwischenablage-Verlauf: %s\nBeim Anmelden öffnen: %s\n",
-                  varek::Hotkey::label(storedHotkey()).toUtf8().constData(),
-                  word(defaults.boolean("clipboardEnabled").value_or(true)),
-                  word(loginItem.enabled()));
-      return 0;
-    case CommandLine::Setting::hotkey: {
-      const auto combination = varek::Hotkey::parse(line.text);
-      if (!combination) {
-        std::fprintf(stderr,
-                     "varek: „%s“ ist kein Tastenkürzel (etwa alt, strg, super, Strg+Alt+K)\n",
-                     line.text.c_str());
-        return 2;
-      }
-      if (const auto refusal = varek::Hotkey::refusal(*combination)) {
-        std::fprintf(stderr, "varek: %s\n", refusal->toUtf8().constData());
-        return 2;
-      }
-      defaults.setString(varek::Hotkey::kDefaultsKey, varek::Hotkey::portableText(*combination));
-      break;
-    }
-    case CommandLine::Setting::clipboard:
-      defaults.setBoolean("clipboardEnabled", line.on);
-      break;
-    case CommandLine::Setting::login:
-      if (!loginItem.setEnabled(line.on)) {
-        std::fprintf(stderr, "varek: %s ließ sich nicht schreiben\n", loginItem.file().c_str());
-        return 1;
-      }
-      return 0;
-  }
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  // The launcher grabs a new combination and logs how that went; one started later reads
-  // the settings anyway.
-  if (launcherRuns(bus)) {
-    sendAndWait(bus, QDBusMessage::createSignal("/", kSignalInterface, kReload));
-  }
-  return 0;
-}
-
-// Asks the launcher that already runs to toggle its panel, as its hotkey would.
-void toggleOtherLauncher(QDBusConnection& bus) {
-  sendAndWait(bus, QDBusMessage::createSignal("/", kSignalInterface, kToggle));
-}
-
-// "varek 0.1 gestartet: Sitzung x11, Desktop GNOME, Kürzel Alt+Leertaste bereit, fehlt:
-// nichts", so that a report from a user's log says on what the launcher ran.
-std::string startLine(varek::AppDelegate& delegate, const varek::Platform& platform) {
-  const auto variable = [](const char* name, const char* otherwise) {
-    const char* value = std::getenv(name);
-    return std::string(value != nullptr && *value != '\0' ? value : otherwise);
-  };
-  const std::string session = variable(
-      "XDG_SESSION_TYPE", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? "x11" : "wayland");
-  varek::Hotkey& hotkey = delegate.hotkey();
-  std::string missing;
-  const auto lacks = [&missing](const char* what) {
-    missing += (missing.empty() ? "" : ", ") + std::string(what);
-  };
-  if (!hotkey.registered()) lacks("Tastenkürzel");
-  if (!platform.windowServer.isTrusted()) lacks("Fenstersteuerung (EWMH-Fenstermanager)");
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) lacks("Symbol in der Leiste");
-  if (QDBusConnection::sessionBus().isConnected() == false) lacks("Sitzungsbus");
-  return varek::versionText() + " gestartet: Sitzung " + session + ", Desktop " +
-         variable("XDG_CURRENT_DESKTOP", "unbekannt") + ", Kürzel " +
-         varek::Hotkey::label(hotkey.combination()).toStdString() +
-         (hotkey.registered() ? " bereit" : " ohne Wirkung") +
-         ", fehlt: " + (missing.empty() ? std::string("nichts") : missing);
-}
-
-// The launcher: one per session, known by its bus name. A second start toggles the panel
-// of the first and leaves.
-int runLauncher(int argc, char** argv) {
-  preferX11();
-  if (!displayReachable()) {
-    std::fprintf(stderr, "varek: keine Anzeige (DISPLAY) – der Starter braucht X11\n");
-    return 1;
-  }
-  QApplication application(argc, argv);
-  keepNumbersInCLocale();
-  QApplication::setQuitOnLastWindowClosed(false);
-
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (bus.isConnected() && bus.interface()->isServiceRegistered(kSignalInterface)) {
-    toggleOtherLauncher(bus);
+int search(int argc, char** argv, const CommandLine& line) {
+  QCoreApplication application(argc, argv);
+  // Qt adopts the user's locale for the C library, and printf would then write a decimal
+  // comma into the log's figures.
+  std::setlocale(LC_NUMERIC, "C");
+  // A search runs no row, so the parts that act on the desktop are left out.
+  varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{.clipboard = false, .preload = false},
+                               varek::LinuxPlatform::Session{});
+  auto model = varek::SearchModel::create(desktop.platform());
+  if (line.command == CommandLine::Command::bench) {
+    const varek::BenchResult searched = varek::bench(*model);
+    const std::string result = varek::benchLine(searched);
+    desktop.log().write(result);
+    std::printf("%s\n", result.c_str());
+    // The floor the search is measured against, on the same index.
+    const varek::BenchResult plain = varek::plainScan(model->apps());
+    std::printf("%s\n", varek::plainScanLine(plain, searched).c_str());
     return 0;
   }
-
-  varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
-  varek::AppDelegate delegate(desktop.platform(), desktop.log());
-  QTimer::singleShot(0, &delegate, [&] {
-    delegate.start();
-    // Owned by the panel.
-    new varek::MemoryRelease(delegate.controller()->panel());
-    desktop.log().write(startLine(delegate, desktop.platform()));
-    // The name is claimed only once the signals are heard, so that a script that waits for
-    // it may send them. Of two launchers started at the same moment, the later leaves here.
-    if (bus.isConnected() && !bus.registerService(kSignalInterface)) {
-      toggleOtherLauncher(bus);
-      QCoreApplication::exit(0);
-    }
-  });
-  return application.exec();
+  varek::searchAsThePanelDoes(*model, line);
+  std::fputs(varek::formatRows(model->items(), line.json).c_str(), stdout);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsEmpty(kHolderVariable)) {
-    qunsetenv(kHolderVariable);
-    return holdClipboard(argc, argv);
-  }
   std::vector<std::string> arguments(argv + 1, argv + argc);
   auto parsed = varek::parseCommandLine(arguments);
   if (auto* error = std::get_if<std::string>(&parsed)) {
@@ -446,84 +82,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   const CommandLine line = std::get<CommandLine>(parsed);
-  // Help and version need no display, no bus and no store.
-  if (line.command == CommandLine::Command::help) {
-    std::fputs(varek::helpText(line.helpTopic).c_str(), stdout);
-    return 0;
-  }
-  if (line.command == CommandLine::Command::version) {
-    std::printf("%s\n", varek::versionText().c_str());
-    return 0;
-  }
-  if (line.command == CommandLine::Command::launcher) return runLauncher(argc, argv);
-
-  QCoreApplication application(argc, argv);
-  keepNumbersInCLocale();
-  if (line.command == CommandLine::Command::signal) return sendSignal(line);
-  if (line.command == CommandLine::Command::settings) return changeSettings(line);
-
-  varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{.clipboard = false, .preload = false});
-  const varek::Platform backend = desktop.platform();
-  ObservedWorkspace workspace(backend.workspace);
-  CopyKeeper pasteboard;
-  const varek::Platform observed{backend.scheduler,  backend.clock,      backend.defaults,
-                                 pasteboard,         workspace,          backend.windowServer,
-                                 backend.fileIndex,  backend.dictionary, backend.systemActions,
-                                 backend.appScanner, backend.paths};
-  auto model = SearchModel::create(observed);
-
   switch (line.command) {
-    case CommandLine::Command::bench: {
-      const varek::BenchResult searched = varek::bench(*model);
-      const std::string result = varek::benchLine(searched);
-      desktop.log().write(result);
-      std::printf("%s\n", result.c_str());
-      // The floor the search is measured against, on the same index.
-      const varek::BenchResult plain = varek::plainScan(model->apps());
-      std::printf("%s\n", varek::plainScanLine(plain, searched).c_str());
+    // Help and version need no display, no bus and no store.
+    case CommandLine::Command::help:
+      std::fputs(varek::helpText(line.helpTopic).c_str(), stdout);
       return 0;
-    }
+    case CommandLine::Command::version:
+      std::printf("%s\n", varek::versionText().c_str());
+      return 0;
     case CommandLine::Command::query:
-      search(*model, line);
-      std::fputs(varek::formatRows(model->items(), line.json).c_str(), stdout);
-      return 0;
-    case CommandLine::Command::run: {
-      search(*model, line);
-      if (line.row >= static_cast<int>(model->items().size())) {
-        std::fprintf(stderr, "varek: keine Zeile %d (%zu Treffer)\n", line.row,
-                     model->items().size());
-        return 1;
-      }
-      model->setSelection(line.row);
-      const varek::Item row = model->items()[static_cast<std::size_t>(line.row)];
-      model->activate(line.action);
-      if (model->confirmID() == row.id) {
-        // The second Return of the panel: given only on request, as these rows restart,
-        // shut down or empty the trash.
-        if (!line.confirm) {
-          std::fprintf(stderr, "varek: „%s“ braucht Bestätigung: --confirm\n", row.title.c_str());
-          return 1;
-        }
-        model->activate(line.action);
-      }
-      processEventsFor(kDelayedActionsMs);
-      // The panel beeps where the row had nothing to act on.
-      if (workspace.beeps() > 0) {
-        desktop.log().write("Ausführen von „" + row.title + "“ ging nicht (Befehlszeile)");
-        std::fprintf(stderr, "varek: „%s“ ließ sich nicht ausführen\n", row.title.c_str());
-        return 1;
-      }
-      desktop.log().write("Ausgeführt: „" + row.title + "“ (Befehlszeile)");
-      if (pasteboard.copied() && !handOverCopy(*pasteboard.copied())) {
-        std::fprintf(stderr,
-                     "varek: nicht kopiert: kein Starter läuft und keine X11-Anzeige hält die "
-                     "Zwischenablage\n");
-        return 1;
-      }
-      std::printf("%s\n", row.title.c_str());
-      return 0;
-    }
+    case CommandLine::Command::bench:
+      return search(argc, argv, line);
     default:
-      return 2;
+      return handOver(argv);
   }
 }
