@@ -270,6 +270,7 @@ std::optional<DesktopEntry> readEntry(const std::string& id, const std::string& 
   entry.comment =
       localised(file.get(), G_KEY_FILE_DESKTOP_KEY_COMMENT, reading.languages).value_or("");
   entry.categories = text(file.get(), G_KEY_FILE_DESKTOP_KEY_CATEGORIES).value_or("");
+  entry.startupWindowClass = text(file.get(), G_KEY_FILE_DESKTOP_KEY_STARTUP_WM_CLASS).value_or("");
   entry.noDisplay = flag(file.get(), G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY);
   entry.shownOnDesktop =
       shownOn(reading.desktops, list(file.get(), G_KEY_FILE_DESKTOP_KEY_ONLY_SHOW_IN),

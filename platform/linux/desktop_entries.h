@@ -28,6 +28,7 @@ struct DesktopEntry {
   std::string comment;               // localised; empty when absent
   std::string categories;            // as written: "GTK;Settings;"
   std::vector<std::string> command;  // Exec split into arguments; empty without one
+  std::string startupWindowClass;    // StartupWMClass as written; empty when absent
   bool noDisplay = false;
   // By OnlyShowIn and NotShowIn against the named desktops; with none named, whether the
   // entry lacks OnlyShowIn.

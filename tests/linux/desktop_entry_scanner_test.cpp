@@ -23,12 +23,14 @@ std::string entry(const std::string& name, const std::string& more = "",
   return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + more;
 }
 
-// As gio_entries prints it: "id<TAB>file<TAB>name<TAB>1 when a menu shows it" per entry.
+// As gio_entries prints it: "id<TAB>file<TAB>name<TAB>1 when a menu shows it<TAB>
+// StartupWMClass" per entry.
 std::string listing(const std::vector<DesktopEntry>& entries) {
   std::string lines;
   for (const DesktopEntry& entry : entries) {
     const bool shown = !entry.noDisplay && entry.shownOnDesktop;
-    lines += entry.id + "\t" + entry.path + "\t" + entry.name + "\t" + (shown ? "1\n" : "0\n");
+    lines += entry.id + "\t" + entry.path + "\t" + entry.name + "\t" + (shown ? "1\t" : "0\t") +
+             entry.startupWindowClass + "\n";
   }
   return lines;
 }
@@ -42,7 +44,7 @@ TEST(DesktopEntries, ReadsAsGioDoes) {
       {user + "hidden-shadow.desktop", entry("Hidden Shadow", "Hidden=true\n")},
       {first + "shadowed.desktop", entry("First Copy")},
       {first + "hidden-shadow.desktop", entry("Hidden by the shadow")},
-      {first + "vendor/sub/tool.desktop", entry("Vendor Tool")},
+      {first + "vendor/sub/tool.desktop", entry("Vendor Tool", "StartupWMClass=Vendor\\sTool\n")},
       {"second/applications/vendor-sub-tool.desktop", entry("Flat Tool")},
       {first + "localised.desktop",
        entry("Editor", "Name[de]=Bearbeiter\nName[de_DE]=Texteditor\n")},
