@@ -16,8 +16,9 @@ namespace varek {
 
 class X11Workspace : public Workspace {
  public:
-  // Reads the desktop entries once, here, when there is a display; a window class none of
-  // them matches makes a fresh read in the background, at most every 30 seconds.
+  // Starts reading the desktop entries in the background when there is a display; naming
+  // a window waits for that first read. A window class none of them matches makes a fresh
+  // read in the background, at most every 30 seconds.
   explicit X11Workspace(X11Desktop& desktop);
   ~X11Workspace() override;
 
