@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -392,6 +393,9 @@ int runLauncher(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Known to the system by the name the user ran, so that `pkill -x varek` still ends the
+  // launcher.
+  ::prctl(PR_SET_NAME, "varek");
   if (!qEnvironmentVariableIsEmpty(kHolderVariable)) {
     qunsetenv(kHolderVariable);
     return holdClipboard(argc, argv);
