@@ -14,21 +14,6 @@ namespace {
 using Hits = std::vector<FileIndex::Hit>;
 using Titles = std::vector<std::string>;
 
-// Keeps every request and callback, as a real index may still deliver a result list it
-// queued before the query was stopped.
-struct LaggingIndex : FileIndex {
-  struct Handle : Query {
-    void stop() override {}
-  };
-  std::unique_ptr<Query> start(const Request& request, Results deliver) override {
-    requests.push_back(request);
-    callbacks.push_back(std::move(deliver));
-    return std::make_unique<Handle>();
-  }
-  std::vector<Request> requests;
-  std::vector<Results> callbacks;
-};
-
 class FileSearchTest : public ::testing::Test {
  protected:
   FileSearchTest() { setHome("/home/anna"); }
@@ -45,7 +30,7 @@ class FileSearchTest : public ::testing::Test {
   }
 
   test::VirtualScheduler clock;
-  LaggingIndex index;
+  test::FakeFileIndex index;
   test::FakeWorkspace workspace;
   std::shared_ptr<FileSearch> files;
   std::vector<std::vector<Item>> delivered;
@@ -133,6 +118,7 @@ TEST_F(FileSearchTest, DeliveriesForEndedQueriesAreIgnored) {
   index.callbacks[0]({{"/home/anna/first.txt"}});
   EXPECT_TRUE(delivered.empty()) << "replaced query";
   files->stop();
+  EXPECT_FALSE(index.running()) << "the index's query ends too";
   index.callbacks[1]({{"/home/anna/second.txt"}});
   EXPECT_TRUE(delivered.empty()) << "stopped query";
   files->search("third", {});

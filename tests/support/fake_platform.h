@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -116,36 +117,34 @@ class FakeWindowServer : public WindowServer {
   void postPaste() override { ++pastes; }
 };
 
+// Keeps every query's callback, also once the query stopped: a real index may still deliver
+// a result list it queued before.
 class FakeFileIndex : public FileIndex {
  public:
   std::vector<Request> requests;
+  std::vector<Results> callbacks;
 
   std::unique_ptr<Query> start(const Request& request, Results deliver) override {
     requests.push_back(request);
-    auto query = std::make_unique<FakeQuery>(*this, ++generation_);
-    live_ = std::move(deliver);
-    liveGeneration_ = generation_;
-    return query;
+    callbacks.push_back(std::move(deliver));
+    return std::make_unique<FakeQuery>(stopped_.emplace_back(false));
   }
-  // The index reports this result list to the query that is live now, if any.
+  // The index reports this result list to the latest query, unless it was stopped.
   void deliver(const std::vector<Hit>& hits) {
-    if (live_) live_(hits);
+    if (!running()) return;
+    const Results latest = callbacks.back();  // the delivery may start the next query
+    latest(hits);
   }
-  bool running() const { return static_cast<bool>(live_); }
+  bool running() const { return !stopped_.empty() && !stopped_.back(); }
 
  private:
   struct FakeQuery : Query {
-    FakeQuery(FakeFileIndex& index, int generation) : index(index), generation(generation) {}
+    explicit FakeQuery(bool& stopped) : stopped(stopped) {}
     ~FakeQuery() override { stop(); }
-    void stop() override {
-      if (index.liveGeneration_ == generation) index.live_ = nullptr;
-    }
-    FakeFileIndex& index;
-    int generation;
+    void stop() override { stopped = true; }
+    bool& stopped;
   };
-  Results live_;
-  int generation_ = 0;
-  int liveGeneration_ = 0;
+  std::deque<bool> stopped_;  // a deque keeps each flag in place as more are added
 };
 
 class FakeDictionary : public Dictionary {
