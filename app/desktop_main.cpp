@@ -45,6 +45,8 @@ using varek::SearchModel;
 
 // Layout and paste actions run a moment after the row, once the panel would be gone.
 constexpr int kDelayedActionsMs = 400;
+// A system command runs in the background; whether it failed is known once it ends.
+constexpr int kSystemCommandWaitMs = 10000;
 constexpr const char* kSignalInterface = "zz.orvel.varek";
 constexpr const char* kToggle = "toggle";
 constexpr const char* kReload = "reload";
@@ -80,34 +82,7 @@ bool displayReachable() {
 // comma into the log's figures.
 void keepNumbersInCLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
-// The command line's view of the desktop: it counts the beeps with which a row says it
-// could not run, and keeps the text a row copied, which this short-lived process hands on.
-class ObservedWorkspace : public varek::Workspace {
- public:
-  explicit ObservedWorkspace(varek::Workspace& inner) : inner_(inner) {}
-  std::vector<varek::RunningApp> runningApplications() const override {
-    return inner_.runningApplications();
-  }
-  std::optional<varek::RunningApp> frontmostApplication() const override {
-    return inner_.frontmostApplication();
-  }
-  bool openUrl(const std::string& url) override { return inner_.openUrl(url); }
-  bool openFile(const std::string& path) override { return inner_.openFile(path); }
-  bool openApplication(const std::string& path) override { return inner_.openApplication(path); }
-  void reveal(const std::string& path) override { inner_.reveal(path); }
-  void activate(int pid) override { inner_.activate(pid); }
-  void terminate(int pid) override { inner_.terminate(pid); }
-  void beep() override {
-    ++beeps_;
-    inner_.beep();
-  }
-  int beeps() const { return beeps_; }
-
- private:
-  varek::Workspace& inner_;
-  int beeps_ = 0;
-};
-
+// The command line keeps the text a row copied, which this short-lived process hands on.
 class CopyKeeper : public varek::Pasteboard {
  public:
   std::int64_t changeCount() const override { return changes_; }
@@ -418,10 +393,9 @@ int main(int argc, char** argv) {
 
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{.clipboard = false, .preload = false});
   const varek::Platform backend = desktop.platform();
-  ObservedWorkspace workspace(backend.workspace);
   CopyKeeper pasteboard;
   const varek::Platform observed{backend.scheduler,  backend.clock,      backend.defaults,
-                                 pasteboard,         workspace,          backend.windowServer,
+                                 pasteboard,         backend.workspace,  backend.windowServer,
                                  backend.fileIndex,  backend.dictionary, backend.systemActions,
                                  backend.appScanner, backend.paths};
   auto model = SearchModel::create(observed);
@@ -443,13 +417,14 @@ int main(int argc, char** argv) {
     model->activate(line.action);
   }
   varek::processEventsFor(kDelayedActionsMs);
-  // The panel beeps where the row had nothing to act on.
-  if (workspace.beeps() > 0) {
-    desktop.log().write("Ausführen von „" + row.title + "“ ging nicht (Befehlszeile)");
+  // The panel beeps where the row had nothing to act on, also when a system command
+  // fails in the background.
+  if (desktop.beepsAfterJobs(kSystemCommandWaitMs) > 0) {
+    desktop.log().write("Ausführen von " + varek::loggedName(row) + " ging nicht (Befehlszeile)");
     std::fprintf(stderr, "varek: „%s“ ließ sich nicht ausführen\n", row.title.c_str());
     return 1;
   }
-  desktop.log().write("Ausgeführt: „" + row.title + "“ (Befehlszeile)");
+  desktop.log().write("Ausgeführt: " + varek::loggedName(row) + " (Befehlszeile)");
   if (pasteboard.copied() && !handOverCopy(*pasteboard.copied())) {
     std::fprintf(stderr,
                  "varek: nicht kopiert: kein Starter läuft und keine X11-Anzeige hält die "

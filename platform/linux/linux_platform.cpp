@@ -1,5 +1,6 @@
 #include "platform/linux/linux_platform.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 #include <chrono>
 #include <filesystem>
@@ -72,9 +73,7 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
     pasteboard_ = std::make_unique<AbsentPasteboard>();
   }
   desktop_ = std::make_unique<X11Desktop>();
-  auto workspace = std::make_unique<X11Workspace>(*desktop_);
-  X11Workspace& workspaceRef = *workspace;
-  workspace_ = std::move(workspace);
+  workspace_ = std::make_unique<X11Workspace>(*desktop_);
   windowServer_ =
       std::make_unique<X11WindowServer>(*desktop_, log_.get(), std::move(session.screens));
   fileIndex_ = std::make_unique<TrackerFileIndex>(
@@ -85,7 +84,7 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
     scheduler_->runConcurrent([dictionary = dictionary.get()] { dictionary->definition("varek"); });
   }
   dictionary_ = std::move(dictionary);
-  const auto beep = [&workspaceRef] { workspaceRef.beep(); };
+  const auto beep = [this] { workspace_->beep(); };
   if (session.systemActions) {
     systemActions_ = session.systemActions(*scheduler_, *log_, beep);
   } else {
@@ -98,6 +97,13 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
 LinuxPlatform::~LinuxPlatform() {
   // Background jobs may still use the backend's objects; they end before those do.
   QThreadPool::globalInstance()->waitForDone();
+}
+
+int LinuxPlatform::beepsAfterJobs(int milliseconds) {
+  scheduler_->waitForSerialQueues(milliseconds);
+  // The jobs report on the main queue.
+  QCoreApplication::processEvents();
+  return workspace_->beeps();
 }
 
 Platform LinuxPlatform::platform() {

@@ -14,7 +14,9 @@
 
 namespace varek {
 
+class QtScheduler;
 class X11Desktop;
+class X11Workspace;
 
 class LinuxPlatform {
  public:
@@ -46,15 +48,20 @@ class LinuxPlatform {
   Platform platform();
   Log& log() { return *log_; }
 
+  // For a process that runs one row and exits: lets the background jobs started so far
+  // finish (at most this long) and delivers what they report, then says how often the
+  // desktop beeped, which is how a row tells that it could not run.
+  int beepsAfterJobs(int milliseconds);
+
  private:
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Paths> paths_;
   std::unique_ptr<Log> log_;
-  std::unique_ptr<Scheduler> scheduler_;
+  std::unique_ptr<QtScheduler> scheduler_;
   std::unique_ptr<Defaults> defaults_;
   std::unique_ptr<Pasteboard> pasteboard_;
   std::unique_ptr<X11Desktop> desktop_;
-  std::unique_ptr<Workspace> workspace_;
+  std::unique_ptr<X11Workspace> workspace_;
   std::unique_ptr<WindowServer> windowServer_;
   std::unique_ptr<FileIndex> fileIndex_;
   std::unique_ptr<Dictionary> dictionary_;

@@ -1,11 +1,13 @@
 #include "platform/linux/qt_scheduler.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace varek {
 namespace {
@@ -90,6 +92,19 @@ void QtScheduler::runSerial(const std::string& queue, Job job) {
     pool->setMaxThreadCount(1);
   }
   pool->start(std::move(job));
+}
+
+void QtScheduler::waitForSerialQueues(int milliseconds) {
+  std::vector<QThreadPool*> pools;
+  {
+    std::lock_guard lock(serialQueuesMutex_);
+    for (auto& [name, pool] : serialQueues_) pools.push_back(pool.get());
+  }
+  // Outside the lock, as a job may start another; the pools live as long as we do.
+  QDeadlineTimer deadline(milliseconds);
+  for (QThreadPool* pool : pools) {
+    pool->waitForDone(static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
+  }
 }
 
 void QtScheduler::runConcurrent(Job job) { QThreadPool::globalInstance()->start(std::move(job)); }

@@ -28,6 +28,9 @@ class QtScheduler : public Scheduler {
   void runSerial(const std::string& queue, Job job) override;
   void runConcurrent(Job job) override;
 
+  // Waits at most this long for the jobs of the serial queues started so far.
+  void waitForSerialQueues(int milliseconds);
+
  private:
   // Main-queue jobs are delivered to this object, so they die with the scheduler.
   std::unique_ptr<QObject> mainQueue_;

@@ -316,6 +316,7 @@ void X11Workspace::terminate(int pid) {
 }
 
 void X11Workspace::beep() {
+  ++beeps_;
   if (!desktop_.connection()) return;
   xcb_bell(desktop_.connection(), 0);
   desktop_.flush();

@@ -41,6 +41,8 @@ class X11Workspace : public Workspace {
   // no signal is sent.
   void terminate(int pid) override;
   void beep() override;
+  // Beeps so far, also those without a display to sound them.
+  int beeps() const { return beeps_; }
 
  private:
   struct Catalog;
@@ -48,6 +50,7 @@ class X11Workspace : public Workspace {
       const std::shared_ptr<const X11Desktop::Snapshot>& snapshot) const;
 
   X11Desktop& desktop_;
+  int beeps_ = 0;
   std::shared_ptr<Catalog> catalog_;  // shared with a background read in flight
 
   // Every search asks for the running applications, so the list is built once per change
