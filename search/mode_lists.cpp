@@ -216,6 +216,9 @@ std::vector<Item> SearchModel::recents() {
 }
 
 void SearchModel::mergeFiles(std::vector<Item> files) {
+  // No file rows to add to a list that holds none: the list stays, and is not drawn again.
+  if (files.empty() && !filesMerged_) return;
+  filesMerged_ = !files.empty();
   std::optional<std::string> selectedId;
   if (selection_ >= 1 && selection_ < static_cast<int>(items_.size())) {
     selectedId = items_[static_cast<std::size_t>(selection_)].id;

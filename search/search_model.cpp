@@ -125,6 +125,7 @@ void SearchModel::search() {
       break;
   }
   baseItems_ = rows;
+  filesMerged_ = false;
   setItems(std::move(rows));
   setSelection(0);
 

@@ -124,6 +124,7 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   Learning learning_;
   std::shared_ptr<FileSearch> files_;
   std::vector<Item> baseItems_;
+  bool filesMerged_ = false;  // items_ holds file rows merged into baseItems_
   std::vector<Windows::Window> windowCache_;
   std::vector<std::pair<const Commands::Command*, Fuzzy::Target>> commandTargets_;
   std::vector<std::pair<Windows::Layout, Fuzzy::Target>> layoutTargets_;

@@ -457,20 +457,22 @@ QRect RootView::rowRect(int index) const { return list_->rowRect(index); }
 QRect RootView::tabRect(Mode mode) const { return tabs_[modeIndex(mode)].toAlignedRect(); }
 
 void RootView::modelChanged(SearchModel::Field changed) {
-  const QRect header(0, 0, kWidth, kHeaderHeight);
-  const QRect footer(0, kFooterTop, kWidth, kFooterHeight);
+  // A keystroke changes the field, the list and sometimes the footer. They are updated as
+  // overlapping rectangles (the field with the list, the list with the footer), which the
+  // window joins into one and repaints and sends to the X server as one drawing; updated
+  // part by part, they went as a drawing each.
+  const QRect aboveFooter(0, 0, kWidth, kFooterTop);
+  const QRect belowHeader(0, kListTop, kWidth, kHeight - kListTop);
   switch (changed) {
     case SearchModel::Field::query:
       field_->showQuery();
-      list_->update();  // "Nichts gefunden" or the tips
+      update(aboveFooter);  // the field, and "Nichts gefunden" or the tips
       break;
     case SearchModel::Field::mode:
       field_->showPlaceholder(appearance().placeholders[modeIndex(model_.mode())]);
       layoutHeader();
       layoutTabs();
-      update(header);
-      update(footer);
-      list_->update();
+      update();
       accessibility::modeChanged(*this);
       break;
     case SearchModel::Field::items:
@@ -488,7 +490,7 @@ void RootView::modelChanged(SearchModel::Field changed) {
       if (hints != hints_) {
         hints_ = std::move(hints);
         layoutTabs();
-        update(footer);
+        update(belowHeader);
       }
       break;
     }

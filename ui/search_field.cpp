@@ -36,6 +36,8 @@ void SearchField::showQuery() {
   if (text() != query) setText(query);  // setText puts the caret at the end
 }
 
+void SearchField::keyReleaseEvent(QKeyEvent* event) { QWidget::keyReleaseEvent(event); }
+
 void SearchField::showPlaceholder(const QString& placeholder) {
   if (placeholderText() != placeholder) setPlaceholderText(placeholder);
 }

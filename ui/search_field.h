@@ -25,6 +25,11 @@ class SearchField : public QLineEdit {
   // Replaces the placeholder unless it is already this text.
   void showPlaceholder(const QString& placeholder);
 
+ protected:
+  // A released key changes nothing here; Qt's line edit would restart its caret blink on
+  // it and draw the caret once more after the keystroke's frame.
+  void keyReleaseEvent(QKeyEvent* event) override;
+
  private:
   SearchModel& model_;
 };

@@ -1,10 +1,12 @@
 #include "ui/varek_panel.h"
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QRegion>
+#include <QTransform>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace varek {
 namespace {
@@ -138,14 +141,8 @@ QPoint VarekPanel::origin(const QRect& visibleFrame) {
 
 void VarekPanel::present() {
   composited_ = compositorRuns();
-  if (composited_) {
-    clearMask();
-  } else {
-    // Unblended, the clear corners around the card would show black.
-    QPainterPath card;
-    card.addRoundedRect(QRectF(0, 0, kWidth, kHeight), kCornerRadius, kCornerRadius);
-    setMask(QRegion(card.toFillPolygon().toPolygon()));
-  }
+  // Unblended, the clear corners around the card would show black.
+  cutToCard(!composited_);
   markAsPanel();
   show();
   raise();
@@ -166,6 +163,42 @@ void VarekPanel::markAsPanel() {
                       32, states.size(), states.data());
   xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atoms_[netWmDesktop],
                       XCB_ATOM_CARDINAL, 32, 1, &kAllDesktops);
+}
+
+// The X server cuts the window by its SHAPE extension. A widget mask would do the same,
+// but Qt then clips every repaint to it and sends a repaint that reaches a corner as one
+// drawing per row of pixels there; the server cuts one whole drawing itself.
+void VarekPanel::cutToCard(bool cut) {
+  QPainterPath card;
+  card.addRoundedRect(QRectF(0, 0, kWidth, kHeight), kCornerRadius, kCornerRadius);
+  xcb_connection_t* connection = x11Connection();
+  const xcb_query_extension_reply_t* shape =
+      connection ? xcb_get_extension_data(connection, &xcb_shape_id) : nullptr;
+  if (!shape || !shape->present) {
+    if (cut) {
+      setMask(QRegion(card.toFillPolygon().toPolygon()));
+    } else {
+      clearMask();
+    }
+    return;
+  }
+  const auto window = static_cast<xcb_window_t>(winId());
+  if (!cut) {
+    xcb_shape_mask(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
+    return;
+  }
+  // The server counts device pixels.
+  const qreal scale = devicePixelRatioF();
+  const QRegion outline(QTransform::fromScale(scale, scale).map(card).toFillPolygon().toPolygon());
+  std::vector<xcb_rectangle_t> rectangles;
+  for (const QRect& part : outline) {
+    rectangles.push_back({static_cast<std::int16_t>(part.x()), static_cast<std::int16_t>(part.y()),
+                          static_cast<std::uint16_t>(part.width()),
+                          static_cast<std::uint16_t>(part.height())});
+  }
+  xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                       XCB_CLIP_ORDERING_UNSORTED, window, 0, 0,
+                       static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
 }
 
 bool VarekPanel::compositorRuns() const {

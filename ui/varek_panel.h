@@ -38,6 +38,8 @@ class VarekPanel : public QWidget {
   // and the pager. Set before each mapping, since the manager drops the state on unmapping.
   void markAsPanel();
   void takeKeyboardFocus();
+  // Cuts the window to the card's rounded outline, or makes it whole again.
+  void cutToCard(bool cut);
   // Whether a compositing manager runs on the panel's screen. Other windowing systems than
   // X11 always composite.
   bool compositorRuns() const;
