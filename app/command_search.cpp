@@ -4,6 +4,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QThreadPool>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace varek {
 namespace {
@@ -36,9 +39,13 @@ void processEventsFor(int milliseconds, const std::function<bool()>& done) {
 
 void searchAsThePanelDoes(SearchModel& model, const CommandLine& line) {
   refreshAsThePanelDoes(model);
-  bool filesArrived = false;
-  model.setObserver([&](SearchModel::Field field) {
-    if (field == SearchModel::Field::items) filesArrived = true;
+  // The model merges each delivery of file rows into its list, as it does for the panel,
+  // but tells its observer only of a list that changed; the command waits for the delivery
+  // itself. Shared, as the file search keeps the handler beyond this call.
+  const auto delivered = std::make_shared<bool>(false);
+  model.files().setOnResults([weak = model.weak_from_this(), delivered](std::vector<Item> files) {
+    if (const auto strong = weak.lock()) strong->mergeFiles(std::move(files));
+    *delivered = true;
   });
   model.setMode(line.mode);
   // The model searches when the text changes; an empty query changes nothing.
@@ -47,13 +54,11 @@ void searchAsThePanelDoes(SearchModel& model, const CommandLine& line) {
   } else {
     model.setQuery(line.text);
   }
-  filesArrived = false;
   // A file search runs only where the query can show file rows (mode and length decide).
   if (model.files().running()) {
     const int wait = line.mode == SearchModel::Mode::files ? kFilesModeWaitMs : kRecentFilesWaitMs;
-    processEventsFor(wait, [&] { return filesArrived; });
+    processEventsFor(wait, [&] { return *delivered; });
   }
-  model.setObserver(nullptr);
 }
 
 }  // namespace varek
