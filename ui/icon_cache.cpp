@@ -544,8 +544,15 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
   const QString file = QString::fromStdString(path);
   const QFileInfo info(file);
   QIcon found;
+  QString named;
   if (file.endsWith(u".desktop")) {
     const QString name = desktopEntryIcon(file);
+    // Asking the theme and drawing the picture take half a millisecond, and many entries
+    // name the same icon: that is done once per name.
+    named = name + u'@' + QString::number(size) + u'x' + QString::number(devicePixelRatio);
+    if (const auto drawn = namedIcons_.find(named); drawn != namedIcons_.end()) {
+      return drawn->second;
+    }
     if (QDir::isAbsolutePath(name) && QFileInfo::exists(name)) found = QIcon(name);
     if (found.isNull()) found = firstThemeIcon({name, QStringLiteral("application-x-executable")});
   } else if (info.isDir()) {
@@ -571,6 +578,12 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / kGlyphGrid, size / kGlyphGrid);
     drawGlyph(painter, family("doc"), false);
+  }
+  // A pixmap copied while a painter is on it is copied pixel by pixel.
+  painter.end();
+  if (!named.isNull()) {
+    if (namedIcons_.size() >= kLimit) namedIcons_.clear();
+    namedIcons_.emplace(named, pixmap);
   }
   return pixmap;
 }

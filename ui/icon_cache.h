@@ -37,6 +37,9 @@ class IconCache {
   using Entry = std::pair<QString, QPixmap>;
   std::list<Entry> entries_;  // most recently used first
   std::unordered_map<QString, std::list<Entry>::iterator> index_;
+  // The pictures of desktop entries by the icon they name, at a size; the same pixels as
+  // their entries in entries_.
+  std::unordered_map<QString, QPixmap> namedIcons_;
   QMimeDatabase mimeTypes_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <QFontMetricsF>
 #include <QPixmapCache>
+#include <QStaticText>
 #include <array>
+#include <unordered_map>
 
 #include "ui/glut.h"
 #include "ui/icon_cache.h"
@@ -83,6 +85,98 @@ const Style& appearance() {
   return shared;
 }
 
+// The fonts a row writes in.
+enum class Font { title, result, subtitle, kind };
+
+const QFont& font(Font role) {
+  const Style& look = appearance();
+  switch (role) {
+    case Font::title:
+      return look.titleFont;
+    case Font::result:
+      return look.resultFont;
+    case Font::subtitle:
+      return look.subtitleFont;
+    case Font::kind:
+      break;
+  }
+  return look.kindFont;
+}
+
+const QFontMetricsF& metrics(Font role) {
+  const Style& look = appearance();
+  switch (role) {
+    case Font::title:
+      return look.titleMetrics;
+    case Font::result:
+      return look.resultMetrics;
+    case Font::subtitle:
+      return look.subtitleMetrics;
+    case Font::kind:
+      break;
+  }
+  return look.kindMetrics;
+}
+
+// A line of text shaped in its font and cut to its room: drawing it only paints glyphs.
+struct Line {
+  QStaticText text;  // implicitly shared, so a copy costs a reference count
+  qreal width;       // as the row lays it out
+};
+
+// Typing shows mostly the rows of the keystroke before, and shaping their texts anew was
+// most of what painting a row cost. Bounded by clearing: a row's texts are shaped again in
+// far less time than a keystroke leaves. Main thread only.
+class Lines {
+ public:
+  static constexpr std::size_t kLimit = 1024;
+
+  // text in the font, cut with an ellipsis where it is wider than room (unless room is 0).
+  // A title keeps its own width below its room and takes all of it when cut; a subtitle is
+  // as wide as its room.
+  Line line(const QString& text, Font role, qreal room, Qt::TextElideMode elide) {
+    QString key = text;
+    for (const qreal part : {static_cast<qreal>(role), room, static_cast<qreal>(elide)}) {
+      key += u'\x1f';
+      key += QString::number(part);
+    }
+    if (const auto found = lines_.find(key); found != lines_.end()) return found->second;
+    if (lines_.size() >= kLimit) lines_.clear();
+    const QFontMetricsF& measure = metrics(role);
+    QString shown = text;
+    qreal width = room;
+    if (role != Font::subtitle) {
+      width = measure.horizontalAdvance(text);
+      if (room > 0 && width > room) {
+        shown = measure.elidedText(text, elide, room);
+        width = room;
+      }
+    } else {
+      shown = measure.elidedText(text, elide, room);
+    }
+    QStaticText shaped(shown);
+    shaped.setTextFormat(Qt::PlainText);
+    shaped.setPerformanceHint(QStaticText::AggressiveCaching);
+    shaped.prepare(QTransform(), font(role));
+    return lines_.emplace(std::move(key), Line{std::move(shaped), width}).first->second;
+  }
+
+ private:
+  std::unordered_map<QString, Line> lines_;
+};
+
+Lines& lines() {
+  static Lines shared;
+  return shared;
+}
+
+// Draws the line from left, where text aligned to the vertical centre of frame would be.
+void draw(QPainter& painter, const Line& line, Font role, qreal left, const QRectF& frame) {
+  painter.setFont(font(role));
+  painter.drawStaticText(QPointF(left, frame.top() + (frame.height() - metrics(role).height()) / 2),
+                         line.text);
+}
+
 // The accent bar with its glow, drawn once per device pixel ratio into Qt's pixmap cache.
 // The picture starts glowReach() before the bar on both axes.
 QPixmap accentBar(qreal devicePixelRatio) {
@@ -129,45 +223,33 @@ void Row::paint(QPainter& painter, const QRectF& frame) const {
   painter.drawPixmap(iconFrame, IconCache::shared().icon(item.icon, kIconSize, devicePixelRatio),
                      QRectF());
 
-  const QString& kind = look.kindLabel(item.kind);
-  const qreal kindWidth = look.kindMetrics.horizontalAdvance(kind);
-  const qreal kindLeft = frame.right() - kPadding - kindWidth;
-  painter.setFont(look.kindFont);
+  const Line kind = lines().line(look.kindLabel(item.kind), Font::kind, 0, Qt::ElideNone);
+  const qreal kindLeft = frame.right() - kPadding - kind.width;
   painter.setPen(selected ? Glut::ember() : look.kind);
-  painter.drawText(QRectF(kindLeft, frame.top(), kindWidth, frame.height()),
-                   Qt::AlignLeft | Qt::AlignVCenter, kind);
+  draw(painter, kind, Font::kind, kindLeft, frame);
 
   const bool isResult = item.kind == Item::Kind::calc;
-  const QFont& titleFont = isResult ? look.resultFont : look.titleFont;
-  const QFontMetricsF& titleMetrics = isResult ? look.resultMetrics : look.titleMetrics;
   const qreal textLeft = iconFrame.right() + kSpacing;
   const qreal available = kindLeft - kSpacing - textLeft;
   if (available <= 0) return;
 
   // The title keeps its width first and is cut at its end only when it alone does not fit.
-  QString title = QString::fromStdString(item.title);
-  qreal titleWidth = titleMetrics.horizontalAdvance(title);
-  if (titleWidth > available) {
-    title = titleMetrics.elidedText(title, Qt::ElideRight, available);
-    titleWidth = available;
-  }
-  painter.setFont(titleFont);
+  const Font titleFont = isResult ? Font::result : Font::title;
+  const Line title =
+      lines().line(QString::fromStdString(item.title), titleFont, available, Qt::ElideRight);
   painter.setPen(isResult || selected ? look.selectedTitle : look.title);
-  painter.drawText(QRectF(textLeft, frame.top(), titleWidth, frame.height()),
-                   Qt::AlignLeft | Qt::AlignVCenter, title);
+  draw(painter, title, titleFont, textLeft, frame);
 
-  const qreal subtitleLeft = textLeft + titleWidth + kTitleSpacing;
-  const qreal subtitleWidth = available - titleWidth - kTitleSpacing;
+  const qreal subtitleLeft = textLeft + title.width + kTitleSpacing;
+  const qreal subtitleWidth = available - title.width - kTitleSpacing;
   if (subtitleWidth <= 0) return;
   const bool showsConfirmation = confirming && !isResult;
-  const QString subtitle = look.subtitleMetrics.elidedText(
-      showsConfirmation ? kConfirmation : QString::fromStdString(item.subtitle),
-      isResult ? Qt::ElideRight : Qt::ElideMiddle, subtitleWidth);
-  painter.setFont(look.subtitleFont);
+  const Line subtitle =
+      lines().line(showsConfirmation ? kConfirmation : QString::fromStdString(item.subtitle),
+                   Font::subtitle, subtitleWidth, isResult ? Qt::ElideRight : Qt::ElideMiddle);
   painter.setPen(showsConfirmation ? kConfirmationColor
                                    : (isResult ? look.resultSubtitle : look.subtitle));
-  painter.drawText(QRectF(subtitleLeft, frame.top(), subtitleWidth, frame.height()),
-                   Qt::AlignLeft | Qt::AlignVCenter, subtitle);
+  draw(painter, subtitle, Font::subtitle, subtitleLeft, frame);
 }
 
 }  // namespace varek

@@ -7,6 +7,7 @@
 #include <QPaintEngine>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 
@@ -14,6 +15,7 @@
 #include "sources/commands.h"
 #include "sources/windows.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/files.h"
 #include "ui/glut.h"
 #include "ui/icon_cache.h"
 #include "ui/key.h"
@@ -367,6 +369,18 @@ TEST(IconCache, PurgesTheLeastRecentlyUsed) {
   EXPECT_EQ(cache.size(), IconCache::kLimit);
   EXPECT_EQ(cache.icon(file(0), 28, 1).cacheKey(), keys[0]) << "just used, so kept";
   EXPECT_NE(cache.icon(file(1), 28, 1).cacheKey(), keys[1]) << "the oldest was purged";
+}
+
+// Desktop entries that name the same icon share its picture, drawn once per size.
+TEST(IconCache, DrawsANamedIconOncePerSize) {
+  const QTemporaryDir folder;
+  const auto entry = [&](const std::string& name, int size) {
+    const std::string path = folder.path().toStdString() + "/" + name + ".desktop";
+    test::writeFile(path, "[Desktop Entry]\nName=" + name + "\nIcon=varek-test-icon\n");
+    return IconCache::shared().icon({Item::Icon::File{path}}, size, 1);
+  };
+  EXPECT_EQ(entry("eins", 28).cacheKey(), entry("zwei", 28).cacheKey());
+  EXPECT_EQ(entry("drei", 40).size(), QSize(40, 40));
 }
 
 }  // namespace
