@@ -17,6 +17,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/color_scheme.h"
 #include "app/control_signals.h"
 #include "app/hotkey_dialog.h"
 #include "ui/panel_controller.h"
@@ -31,6 +32,9 @@ constexpr qreal kIconPoints = 18;
 constexpr qreal kStarHalfHeight = 7.5;
 constexpr qreal kStarHalfWidth = 6.15;
 constexpr qreal kSideBow = 0.12;
+// The star's colours on panels of a dark and of a light scheme.
+constexpr QRgb kStarOnDark = qRgb(0xF2, 0xF2, 0xF2);
+constexpr QRgb kStarOnLight = qRgb(0x1E, 0x1E, 0x1E);
 // Tray hosts ask for 16 to 24 pixels on ordinary screens and twice that on dense ones.
 constexpr std::array<qreal, 2> kIconScales = {1, 2};
 
@@ -83,11 +87,10 @@ void AppDelegate::start() {
                failure(combination, hotkey_.status()));
   }
 
-  QIcon icon;
-  for (qreal scale : kIconScales) icon.addPixmap(menuIcon(scale));
-  // Where the desktop tints tray icons to its panel, it may tint this one.
-  icon.setIsMask(true);
-  trayIcon_ = std::make_unique<QSystemTrayIcon>(icon);
+  colorScheme_ = std::make_unique<ColorScheme>();
+  trayIcon_ = std::make_unique<QSystemTrayIcon>(trayStar());
+  connect(colorScheme_.get(), &ColorScheme::changed, this,
+          [this] { trayIcon_->setIcon(trayStar()); });
   connect(&menu_, &QMenu::aboutToShow, this, &AppDelegate::rebuildMenu);
   // Desktops without a tray reach the same menu through the panel's settings row.
   controller_->setShowSettings([this](QPoint at) { menu_.popup(at); });
@@ -187,10 +190,10 @@ void AppDelegate::rebuildMenu() {
     if (controller_) controller_->model().clipboard().clear();
   });
 
-  // X11 has no permission to grant; what can be missing is a window manager that speaks
-  // EWMH, and asking only makes the backend log that.
+  // X11 has no permission to grant: what can be missing is a window manager that speaks
+  // EWMH, which only the user can start, so the menu says so and offers nothing to click.
   if (!platform_.windowServer.isTrusted()) {
-    item(menu_, "Fenstersteuerung erlauben …", [this] { platform_.windowServer.requestTrust(); });
+    menu_.addAction("Fensterliste fehlt: kein EWMH-Fenstermanager")->setEnabled(false);
   }
 
   QAction* login =
@@ -262,7 +265,22 @@ void AppDelegate::explainHotkeyProblem(QKeyCombination combination) {
   }
 }
 
-QPixmap AppDelegate::menuIcon(qreal scale) {
+QIcon AppDelegate::trayStar() const {
+  // Light on a dark panel, dark on a light one; without a stated preference the text colour
+  // of the desktop's palette, which its theme sets to stand out on its panels.
+  QColor color = QGuiApplication::palette().color(QPalette::WindowText);
+  const ColorScheme::Preference preference =
+      colorScheme_ ? colorScheme_->preference() : ColorScheme::Preference::none;
+  if (preference == ColorScheme::Preference::dark) color = QColor(kStarOnDark);
+  if (preference == ColorScheme::Preference::light) color = QColor(kStarOnLight);
+  QIcon icon;
+  for (qreal scale : kIconScales) icon.addPixmap(menuIcon(scale, color));
+  // Where the desktop tints tray icons to its panel, it may tint this one.
+  icon.setIsMask(true);
+  return icon;
+}
+
+QPixmap AppDelegate::menuIcon(qreal scale, const QColor& color) {
   const int pixels = qRound(kIconPoints * scale);
   QPixmap pixmap(pixels, pixels);
   pixmap.setDevicePixelRatio(scale);
@@ -284,8 +302,7 @@ QPixmap AppDelegate::menuIcon(qreal scale) {
 
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
-  // The text colour of the desktop's palette stands out on its panels, light or dark.
-  painter.fillPath(star, QGuiApplication::palette().color(QPalette::WindowText));
+  painter.fillPath(star, color);
   return pixmap;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QActionGroup>
+#include <QColor>
+#include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QPixmap>
@@ -18,6 +20,7 @@
 
 namespace varek {
 
+class ColorScheme;
 class ControlSignals;
 class PanelController;
 
@@ -46,7 +49,7 @@ class AppDelegate : public QObject {
   void chooseOtherHotkey();
 
   // The tray's four-pointed star, 18 points square, at this many pixels per point.
-  static QPixmap menuIcon(qreal scale = 1);
+  static QPixmap menuIcon(qreal scale, const QColor& color);
 
   PanelController* controller() { return controller_.get(); }
   Hotkey& hotkey() { return hotkey_; }
@@ -59,6 +62,8 @@ class AppDelegate : public QObject {
   void togglePanel();
   void chooseHotkey(QKeyCombination preset);
   void showHotkey();
+  // The star in the colour that stands out on the desktop's panel.
+  QIcon trayStar() const;
 
   Platform platform_;
   Log& log_;
@@ -68,6 +73,7 @@ class AppDelegate : public QObject {
   QActionGroup hotkeyChoices_{nullptr};
   QMenu menu_;
   QMenu hotkeyMenu_;
+  std::unique_ptr<ColorScheme> colorScheme_;
   std::unique_ptr<QSystemTrayIcon> trayIcon_;
   std::unique_ptr<ControlSignals> controlSignals_;
 };

@@ -1,6 +1,7 @@
 // The launcher's shell on the private test desktop: the hotkey grabbed on the real X
 // server and pressed through XTest, control signals over the real session bus, the tray
 // menu, the autostart entry, and the varek binary beside a launcher.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -11,6 +12,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QImage>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -292,15 +294,46 @@ TEST(AppShell, MenuItemsActOnTheSettingsTheMenuShows) {
                                         "Tastenkürzel ▸ [ ] Alt+Leertaste ▸ [x] Strg+Leertaste ▸ "
                                         "[ ] Super+Leertaste ▸ [ ] Anderes Kürzel …",
                                         "[ ] Zwischenablage-Verlauf", "Verlauf leeren",
-                                        "Fenstersteuerung erlauben …", "[x] Beim Anmelden öffnen",
+                                        "Fensterliste fehlt: kein EWMH-Fenstermanager",
+                                        "[x] Beim Anmelden öffnen",
                                         "—", "Varek beenden"}));
   }
-  findItem(menu, "Fenstersteuerung erlauben …")->trigger();
-  EXPECT_EQ(launcher.fake.windowServer.trustRequests, 1);
+  EXPECT_FALSE(findItem(menu, "Fensterliste fehlt: kein EWMH-Fenstermanager")->isEnabled());
   findItem(menu, "Beim Anmelden öffnen")->trigger();
   EXPECT_FALSE(QFile::exists(QString::fromStdString(launcher.loginFile)));
   findItem(menu, "Varek öffnen  (Strg+Leertaste)")->trigger();
   EXPECT_TRUE(launcher.delegate.controller()->isVisible());
+}
+
+// The star stands out on the panel: light where the desktop prefers dark, dark where it
+// prefers light, following GNOME's setting while it runs until a portal speaks, which then
+// decides alone.
+TEST(AppShell, TrayStarFollowsTheDesktopsColorScheme) {
+  // A portal too old to know the key, as another process on the bus.
+  QDBusConnection portal = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "portal");
+  ASSERT_TRUE(portal.registerService("org.freedesktop.portal.Desktop"));
+  GSettings* interface = g_settings_new("org.gnome.desktop.interface");
+  g_settings_set_string(interface, "color-scheme", "prefer-dark");
+  MemoryLauncher launcher;
+  auto lightness = [&] {
+    const QImage star = launcher.delegate.trayIcon()->icon().pixmap(18).toImage();
+    return star.pixelColor(star.width() / 2, star.height() / 2).lightness();
+  };
+  EXPECT_GT(lightness(), 200);
+  g_settings_set_string(interface, "color-scheme", "prefer-light");
+  EXPECT_TRUE(waitFor([&] { return lightness() < 60; }));
+
+  portal.send(QDBusMessage::createSignal("/org/freedesktop/portal/desktop",
+                                         "org.freedesktop.portal.Settings", "SettingChanged")
+              << "org.freedesktop.appearance" << "color-scheme"
+              << QVariant::fromValue(QDBusVariant(1U)));
+  EXPECT_TRUE(waitFor([&] { return lightness() > 200; }));
+  g_settings_set_string(interface, "color-scheme", "prefer-light");
+  QTest::qWait(100);
+  EXPECT_GT(lightness(), 200) << "the portal's answer stands";
+  QDBusConnection::disconnectFromBus("portal");
+  g_settings_reset(interface, "color-scheme");
+  g_object_unref(interface);
 }
 
 // Only a combination that could not be grabbed is explained, naming the desktop's own
