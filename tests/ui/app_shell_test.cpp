@@ -13,8 +13,10 @@
 #include <QDBusConnectionInterface>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fstream>
@@ -199,12 +201,27 @@ TEST(AppShell, HotkeyTogglesThePanelWhateverTheLocks) {
   }
 }
 
-TEST(AppShell, TakenHotkeyIsLoggedAndStartUpGoesOn) {
+TEST(AppShell, TakenHotkeyIsLoggedAnnouncedAndStartUpGoesOn) {
+  // A tray host to announce it from.
+  QProcess tray;
+  tray.start("trayer", {"--SetDockType", "true"});
+  ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
   test::OtherClient desktop;
   ASSERT_TRUE(desktop.grab(' ', XCB_MOD_MASK_1));
   Launcher launcher;
   EXPECT_FALSE(launcher.delegate.hotkey().registered());
   EXPECT_EQ(launcher.log(launcher.logStart), "Kürzel Alt+Leertaste ist belegt\n");
+  const auto announced = [] {
+    QStringList texts;
+    for (QWidget* shown : QApplication::topLevelWidgets()) {
+      if (!shown->isVisible() || !shown->inherits("QBalloonTip")) continue;
+      for (QLabel* label : shown->findChildren<QLabel*>()) texts << label->text();
+    }
+    return texts.join(" | ");
+  };
+  EXPECT_TRUE(waitFor([&] { return announced().contains("Alt+Leertaste ist belegt"); }))
+      << announced().toStdString();
+  EXPECT_TRUE(announced().contains("im Menü des Varek-Symbols")) << "says how to change it";
   EXPECT_NE(launcher.delegate.trayIcon(), nullptr);
   post("show");
   EXPECT_TRUE(launcher.controller().isVisible());
