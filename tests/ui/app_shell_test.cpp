@@ -148,46 +148,6 @@ QAction* findItem(QMenu& menu, const QString& title) {
   return nullptr;
 }
 
-TEST(Hotkey, KeysHeldDownPressOnce) {
-  constexpr std::uint8_t kPress = XCB_KEY_PRESS, kRelease = XCB_KEY_RELEASE, kSent = 0x80;
-  constexpr std::uint16_t kAlt = XCB_MOD_MASK_1;
-  struct Key {
-    std::uint8_t type;
-    std::uint32_t time;
-    std::uint16_t state = kAlt;
-    bool onRoot = true;
-  };
-  const std::tuple<const char*, std::vector<Key>, int> rows[] = {
-      {"two presses", {{kPress, 1}, {kRelease, 2}, {kPress, 5}, {kRelease, 6}}, 2},
-      {"repeats as presses alone", {{kPress, 1}, {kPress, 2}, {kPress, 3}, {kRelease, 4}}, 1},
-      {"repeats as a release and a press at one time",
-       {{kPress, 1}, {kRelease, 2}, {kPress, 2}, {kRelease, 3}, {kPress, 3}, {kRelease, 4}},
-       1},
-      {"Shift as well", {{kPress, 1, kAlt | XCB_MOD_MASK_SHIFT}}, 0},
-      {"typed into a window of ours", {{kPress, 1, kAlt, false}}, 0},
-      {"sent by a client", {{kPress | kSent, 1}}, 1},
-  };
-  test::OtherClient display;
-  for (const auto& [name, keys, expected] : rows) {
-    test::MemoryDefaults defaults;
-    Hotkey hotkey(defaults);
-    int presses = 0;
-    hotkey.setOnPress([&] { ++presses; });
-    ASSERT_TRUE(hotkey.registerKey());
-    for (const Key& key : keys) {
-      xcb_key_press_event_t event{};
-      event.response_type = key.type;
-      event.detail = display.keycode(' ');
-      event.time = key.time;
-      event.root = display.root();
-      event.event = key.onRoot ? display.root() : display.root() + 1;
-      event.state = key.state;
-      hotkey.nativeEventFilter("xcb_generic_event_t", &event, nullptr);
-    }
-    EXPECT_EQ(presses, expected) << name;
-  }
-}
-
 TEST(AppShell, HotkeyTogglesThePanelWhateverTheLocks) {
   Launcher launcher;
   for (const QString lock : {"", "Caps_Lock", "Num_Lock"}) {
