@@ -186,9 +186,6 @@ TEST_F(SearchModelTest, SpecialRowsComeFromTheShapeOfTheText) {
   }
 }
 
-// Special rows above fuzzy matches, settings 40 under applications, the web row last; at most
-// 30 rows before it, equal scores in index order; layouts and commands only when they match
-// well.
 // A pick lifts its own row, also after a refresh put a new entry before it.
 TEST_F(SearchModelTest, PicksFollowTheirEntryAcrossRefreshes) {
   const auto terminalBeforeSafari = [this] {
@@ -206,6 +203,9 @@ TEST_F(SearchModelTest, PicksFollowTheirEntryAcrossRefreshes) {
   EXPECT_TRUE(terminalBeforeSafari());
 }
 
+// Special rows above fuzzy matches, settings 40 under applications, the web row last; at most
+// 30 rows before it, equal scores in index order; layouts and commands only when they match
+// well.
 TEST_F(SearchModelTest, RanksBySourceBandsAndCapsAtThirtyRows) {
   model->setQuery("yt cats");
   EXPECT_EQ(model->items().front().id, "web:yt");
