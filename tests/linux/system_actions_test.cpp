@@ -5,6 +5,9 @@
 #include "platform/linux/system_actions.h"
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
 
 #include <optional>
 #include <set>
@@ -167,8 +170,23 @@ TEST(SystemActions, HideAllAppsShowsTheDesktop) {
   harness.perform(SystemAction::hideAllApps);
   EXPECT_TRUE(becomes("1"));
   EXPECT_EQ(harness.beeps, 0);
-  // Back to the windows for the tests that follow, with openbox's own key for it.
-  run("xdotool", {"key", "super+d"});
+  // Back to the windows for the tests that follow, asked for as a pager asks.
+  xcb_connection_t* x11 =
+      qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  constexpr std::string_view kAtom = "_NET_SHOWING_DESKTOP";
+  xcb_intern_atom_reply_t* atom =
+      xcb_intern_atom_reply(x11, xcb_intern_atom(x11, 0, kAtom.size(), kAtom.data()), nullptr);
+  ASSERT_NE(atom, nullptr);
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = xcb_setup_roots_iterator(xcb_get_setup(x11)).data->root;
+  event.type = atom->atom;
+  std::free(atom);
+  xcb_send_event(x11, 0, event.window,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(x11);
   EXPECT_TRUE(becomes("0"));
 }
 
