@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 namespace varek {
@@ -124,6 +125,15 @@ std::optional<std::string> parseSettings(const std::vector<std::string>& words, 
 }  // namespace
 
 std::span<const std::string_view> signalNames() { return kSignalNames; }
+
+std::optional<CommandLine> parseArguments(int argc, char** argv) {
+  auto parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "%s\n", error->c_str());
+    return std::nullopt;
+  }
+  return std::get<CommandLine>(parsed);
+}
 
 std::string helpText(Command command) {
   if (command == Command::launcher) {

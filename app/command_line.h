@@ -47,6 +47,9 @@ std::span<const std::string_view> signalNames();
 
 // The parsed arguments (without the program name), or a one-line German error.
 std::variant<CommandLine, std::string> parseCommandLine(const std::vector<std::string>& arguments);
+// This process's arguments parsed; a bad one is explained on standard error and nothing is
+// returned, for the caller to exit with 2.
+std::optional<CommandLine> parseArguments(int argc, char** argv);
 
 // The German help of one command, or of the whole program for Command::launcher.
 std::string helpText(CommandLine::Command command);

@@ -375,13 +375,9 @@ int main(int argc, char** argv) {
     qunsetenv(kHolderVariable);
     return holdClipboard(argc, argv);
   }
-  std::vector<std::string> arguments(argv + 1, argv + argc);
-  auto parsed = varek::parseCommandLine(arguments);
-  if (auto* error = std::get_if<std::string>(&parsed)) {
-    std::fprintf(stderr, "%s\n", error->c_str());
-    return 2;
-  }
-  const CommandLine line = std::get<CommandLine>(parsed);
+  const std::optional<CommandLine> parsed = varek::parseArguments(argc, argv);
+  if (!parsed) return 2;
+  const CommandLine& line = *parsed;
   if (line.command == CommandLine::Command::launcher) return runLauncher(argc, argv);
 
   QCoreApplication application(argc, argv);

@@ -75,13 +75,9 @@ int search(int argc, char** argv, const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv + 1, argv + argc);
-  auto parsed = varek::parseCommandLine(arguments);
-  if (auto* error = std::get_if<std::string>(&parsed)) {
-    std::fprintf(stderr, "%s\n", error->c_str());
-    return 2;
-  }
-  const CommandLine line = std::get<CommandLine>(parsed);
+  const std::optional<CommandLine> parsed = varek::parseArguments(argc, argv);
+  if (!parsed) return 2;
+  const CommandLine& line = *parsed;
   switch (line.command) {
     // Help and version need no display, no bus and no store.
     case CommandLine::Command::help:
