@@ -5,6 +5,7 @@
 #include <QStaticText>
 #include <array>
 #include <unordered_map>
+#include <utility>
 
 #include "ui/glut.h"
 #include "ui/icon_cache.h"
@@ -43,19 +44,25 @@ constexpr std::array kKinds{Item::Kind::app,       Item::Kind::file,      Item::
                             Item::Kind::setting,   Item::Kind::window,    Item::Kind::web,
                             Item::Kind::dictionary};
 
+// A font with its measures, made once.
+struct Face {
+  explicit Face(QFont chosen) : font(std::move(chosen)), metrics(font) {}
+  QFont font;
+  QFontMetricsF metrics;
+};
+
+// The fonts a row writes in, indexing Style::faces.
+enum class Font { title, result, subtitle, kind };
+
 struct Style {
-  QFont titleFont = systemFont(kTitleSize, QFont::Medium);
-  QFont resultFont = systemFont(kResultSize, QFont::DemiBold, FontDesign::rounded);
-  QFont subtitleFont = systemFont(kSubtitleSize, QFont::Normal);
-  QFont kindFont = [] {
-    QFont font = systemFont(kKindSize, QFont::DemiBold);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, kKindTracking);
-    return font;
-  }();
-  QFontMetricsF titleMetrics{titleFont};
-  QFontMetricsF resultMetrics{resultFont};
-  QFontMetricsF subtitleMetrics{subtitleFont};
-  QFontMetricsF kindMetrics{kindFont};
+  std::array<Face, 4> faces = {
+      Face(systemFont(kTitleSize, QFont::Medium)),
+      Face(systemFont(kResultSize, QFont::DemiBold, FontDesign::rounded)),
+      Face(systemFont(kSubtitleSize, QFont::Normal)), Face([] {
+        QFont font = systemFont(kKindSize, QFont::DemiBold);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, kKindTracking);
+        return font;
+      }())};
   QColor selectedTitle = white(kSelectedTitleOpacity);
   QColor title = white(kTitleOpacity);
   QColor subtitle = white(kSubtitleOpacity);
@@ -85,38 +92,9 @@ const Style& appearance() {
   return shared;
 }
 
-// The fonts a row writes in.
-enum class Font { title, result, subtitle, kind };
-
-const QFont& font(Font role) {
-  const Style& look = appearance();
-  switch (role) {
-    case Font::title:
-      return look.titleFont;
-    case Font::result:
-      return look.resultFont;
-    case Font::subtitle:
-      return look.subtitleFont;
-    case Font::kind:
-      break;
-  }
-  return look.kindFont;
-}
-
-const QFontMetricsF& metrics(Font role) {
-  const Style& look = appearance();
-  switch (role) {
-    case Font::title:
-      return look.titleMetrics;
-    case Font::result:
-      return look.resultMetrics;
-    case Font::subtitle:
-      return look.subtitleMetrics;
-    case Font::kind:
-      break;
-  }
-  return look.kindMetrics;
-}
+const Face& face(Font role) { return appearance().faces[static_cast<std::size_t>(role)]; }
+const QFont& font(Font role) { return face(role).font; }
+const QFontMetricsF& metrics(Font role) { return face(role).metrics; }
 
 // A line of text shaped in its font and cut to its room: drawing it only paints glyphs.
 struct Line {
