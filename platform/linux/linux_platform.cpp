@@ -10,8 +10,8 @@
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/qt_scheduler.h"
 #include "platform/linux/tracker_file_index.h"
-#include "platform/linux/x11_desktop.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/x11/x11_desktop.h"
+#include "platform/x11/x11_workspace.h"
 #include "platform/linux/xdg_paths.h"
 
 namespace varek {

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/log.h"
-#include "platform/linux/x11_window_server.h"
+#include "platform/x11/x11_window_server.h"
 #include "platform/platform.h"
 
 namespace varek {

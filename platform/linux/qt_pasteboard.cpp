@@ -6,7 +6,7 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "platform/linux/x11_clipboard.h"
+#include "platform/x11/x11_clipboard.h"
 
 namespace varek {
 namespace {

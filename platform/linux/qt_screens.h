@@ -2,7 +2,7 @@
 // server; apart from it so that a process without Qt GUI can still read windows.
 #pragma once
 
-#include "platform/linux/x11_window_server.h"
+#include "platform/x11/x11_window_server.h"
 
 namespace varek {
 

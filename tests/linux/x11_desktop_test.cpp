@@ -1,7 +1,7 @@
 // The X11 backend against a real X server, window manager and clients (xterms and
 // xmessages of their own processes, Qt windows of this one) inside the private desktop of
 // scripts/with-desktop; and the decoding of the text that clients store.
-#include "platform/linux/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,9 +13,9 @@
 #include <set>
 
 #include "platform/linux/qt_screens.h"
-#include "platform/linux/x11_text.h"
-#include "platform/linux/x11_window_server.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/x11/x11_text.h"
+#include "platform/x11/x11_window_server.h"
+#include "platform/x11/x11_workspace.h"
 #include "sources/windows.h"
 #include "tests/support/desktop_fixtures.h"
 #include "tests/support/desktop_session.h"

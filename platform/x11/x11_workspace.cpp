@@ -1,4 +1,4 @@
-#include "platform/linux/x11_workspace.h"
+#include "platform/x11/x11_workspace.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -13,7 +13,7 @@
 #include <set>
 #include <string_view>
 
-#include "platform/linux/x11_text.h"
+#include "platform/x11/x11_text.h"
 #include "search/unicode.h"
 
 namespace varek {

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_clipboard.h"
+#include "platform/x11/x11_clipboard.h"
 
 #include <poll.h>
 #include <xcb/xfixes.h>

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/linux/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 #include "platform/pasteboard.h"
 
 namespace varek {

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_window_server.h"
+#include "platform/x11/x11_window_server.h"
 
 #include <X11/keysym.h>
 #include <xcb/xcb_keysyms.h>

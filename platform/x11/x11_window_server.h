@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/log.h"
-#include "platform/linux/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 #include "platform/window_server.h"
 
 namespace varek {

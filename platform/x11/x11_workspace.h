@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/linux/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 #include "platform/workspace.h"
 
 namespace varek {
