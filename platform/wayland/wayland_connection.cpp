@@ -91,22 +91,8 @@ WaylandConnection::WaylandConnection(const std::optional<std::string>& display,
                                                              .global_remove = withdraw};
   registry_ = wl_display_get_registry(display_);
   wl_registry_add_listener(registry_, &kRegistryListener, this);
-  // A round trip of our own, since wl_display_roundtrip() would wait without a bound.
-  bool synced = false;
-  wl_callback* sync = wl_display_sync(display_);
-  wl_callback_add_listener(sync, &kSyncListener, &synced);
-  const auto deadline = std::chrono::steady_clock::now() + registryWait;
   state_ = State::connected;
-  while (!synced && state_ == State::connected) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      fail(State::absent, ETIMEDOUT);
-    } else if (!pump(static_cast<int>(left.count()))) {
-      fail(State::absent, wl_display_get_error(display_));
-    }
-  }
-  wl_callback_destroy(sync);
+  synced(registryWait, State::absent);
   if (state_ != State::connected) {
     wl_registry_destroy(registry_);
     registry_ = nullptr;
@@ -136,6 +122,44 @@ std::uint32_t WaylandConnection::offeredVersion(Capability capability) const {
     if (global.interface == interface) version = std::max(version, global.version);
   }
   return version;
+}
+
+void* WaylandConnection::bind(Capability capability, const wl_interface* interface,
+                              std::uint32_t maxVersion) {
+  if (state_ != State::connected) return nullptr;
+  const std::string_view name = interfaceName(capability);
+  const std::uint32_t version = boundVersion(capability, maxVersion);
+  for (const Global& global : globals_) {
+    if (global.interface == name && version > 0) {
+      return wl_registry_bind(registry_, global.name, interface, version);
+    }
+  }
+  return nullptr;
+}
+
+bool WaylandConnection::roundtrip(std::chrono::milliseconds wait) {
+  return state_ == State::connected && synced(wait, State::lost);
+}
+
+// A round trip of our own, since wl_display_roundtrip() would wait without a bound.
+bool WaylandConnection::synced(std::chrono::milliseconds wait, State onFailure) {
+  bool done = false;
+  wl_callback* sync = wl_display_sync(display_);
+  wl_callback_add_listener(sync, &kSyncListener, &done);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!done && state_ == State::connected) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      // A slow answer after a timeout must not write into this frame's flag.
+      wl_callback_destroy(sync);
+      if (onFailure == State::absent) fail(onFailure, ETIMEDOUT);
+      return false;
+    }
+    if (!pump(static_cast<int>(left.count()))) fail(onFailure, wl_display_get_error(display_));
+  }
+  wl_callback_destroy(sync);
+  return done;
 }
 
 int WaylandConnection::fd() const {

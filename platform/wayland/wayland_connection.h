@@ -3,6 +3,7 @@
 // file descriptor an event loop watches. Plain C++ over libwayland-client.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 struct wl_display;
+struct wl_interface;
 struct wl_registry;
 
 namespace varek {
@@ -66,6 +68,20 @@ class WaylandConnection {
   // Every global the compositor offers now, in the order it announced them.
   const std::vector<Global>& globals() const { return globals_; }
 
+  // Binds the capability's global (the first one announced) in the lower of the offered
+  // version and maxVersion; the proxy is cast by the caller to the protocol's type. Null
+  // unless connected and offered.
+  void* bind(Capability capability, const wl_interface* interface, std::uint32_t maxVersion);
+  // The version that bind() gives for this capability and maxVersion.
+  std::uint32_t boundVersion(Capability capability, std::uint32_t maxVersion) const {
+    return std::min(offeredVersion(capability), maxVersion);
+  }
+  // For the protocol objects made from the bound globals; null unless connected.
+  wl_display* display() const { return state_ == State::connected ? display_ : nullptr; }
+  // Waits, at most this long, until the compositor has answered every request sent before
+  // and their events are handled; false on a broken connection or a timeout.
+  bool roundtrip(std::chrono::milliseconds wait = kRegistryWait);
+
   // For an event loop to watch for reading; -1 unless connected.
   int fd() const;
   // Sends the requests made so far and handles the events that have arrived, without
@@ -78,6 +94,8 @@ class WaylandConnection {
                        std::uint32_t version);
   static void withdraw(void* data, wl_registry* registry, std::uint32_t name);
   bool pump(int timeoutMs);
+  // The answer to a sync sent now, handled within wait; the state tells a failure apart.
+  bool synced(std::chrono::milliseconds wait, State onFailure);
   void fail(State state, int error);
 
   wl_display* display_ = nullptr;

@@ -59,6 +59,12 @@ TEST(WaylandConnection, listsWhatSwayOffers) {
         << WaylandConnection::interfaceName(row.capability);
   }
   EXPECT_EQ(connection.update(), State::connected);
+
+  auto* seat = static_cast<wl_seat*>(connection.bind(Capability::seat, &wl_seat_interface, 5));
+  ASSERT_NE(seat, nullptr);
+  EXPECT_EQ(wl_seat_get_version(seat), 5u);
+  EXPECT_TRUE(connection.roundtrip());
+  wl_seat_destroy(seat);
 }
 
 // No display, an unreachable one and a silent one leave the connection absent with a reason.
