@@ -1,5 +1,7 @@
 #include "platform/linux/desktop_entries.h"
 
+#include "platform/linux/desktop_entry_cache.h"
+
 #include <dirent.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -299,32 +301,59 @@ DesktopEnvironment DesktopEnvironment::current() {
   environment.searchPath = searchPath != nullptr ? searchPath : kDefaultSearchPath;
   const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
   environment.desktops = split(desktops != nullptr ? desktops : "", ':');
+  const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string cacheFolder =
+      cacheHome != nullptr && isAbsolute(cacheHome)
+          ? std::string(cacheHome)
+          : buildFilename(home != nullptr && home[0] != '\0' ? home : g_get_home_dir(), ".cache");
+  environment.cacheFile = buildFilename(cacheFolder, "varek/desktop-entries");
   return environment;
 }
 
-std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment) {
-  // Desktop id → file; an id found in an earlier folder hides every later file of that
-  // id, even when its own file is Hidden or unreadable.
-  std::map<std::string, std::string> winners;
+DesktopEntryFiles desktopEntryFiles(const DesktopEnvironment& environment) {
+  // An id found in an earlier folder hides every later file of that id, even when its own
+  // file is Hidden or unreadable.
+  DesktopEntryFiles winners;
   for (const std::string& dataFolder : environment.dataFolders) {
-    std::map<std::string, std::string> files;
+    DesktopEntryFiles files;
     std::set<Identity> walking;
     collectFiles(buildFilename(dataFolder, "applications"), "", files, walking);
     winners.merge(files);
   }
-  Reading reading{.desktops = environment.desktops,
-                  .languages = {},
-                  .programs = ProgramSearch(environment.searchPath)};
-  for (const gchar* const* language = g_get_language_names(); *language != nullptr; ++language) {
-    reading.languages.emplace_back(*language);
+  return winners;
+}
+
+std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment) {
+  const DesktopEntryFiles winners = desktopEntryFiles(environment);
+  std::string fingerprint;
+  if (!environment.cacheFile.empty()) {
+    fingerprint = DesktopEntryCache::fingerprint(environment, winners);
+    if (auto cached = DesktopEntryCache::load(environment.cacheFile, fingerprint)) {
+      return std::move(*cached);
+    }
   }
+  Reading reading{.desktops = environment.desktops,
+                  .languages = languageNames(),
+                  .programs = ProgramSearch(environment.searchPath)};
   std::vector<DesktopEntry> entries;
   for (const auto& [id, path] : winners) {
     if (auto entry = readEntry(id, path, reading)) {
       entries.push_back(std::move(*entry));
     }
   }
+  if (!environment.cacheFile.empty()) {
+    DesktopEntryCache::store(environment.cacheFile, fingerprint, entries);
+  }
   return entries;
+}
+
+std::vector<std::string> languageNames() {
+  std::vector<std::string> names;
+  for (const gchar* const* language = g_get_language_names(); *language != nullptr; ++language) {
+    names.emplace_back(*language);
+  }
+  return names;
 }
 
 }  // namespace varek

@@ -3,6 +3,7 @@
 // Type, TryExec and the Exec program on PATH, localised keys, OnlyShowIn and NotShowIn.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,10 @@ struct DesktopEnvironment {
   std::vector<std::string> dataFolders;  // XDG_DATA_HOME, then each of XDG_DATA_DIRS
   std::string searchPath;                // PATH
   std::vector<std::string> desktops;     // XDG_CURRENT_DESKTOP, split at ':'
+  // Where a reading is kept for the next one (desktop_entry_cache.h); empty for none.
+  std::string cacheFile;
 
-  // Read from the process environment afresh.
+  // Read from the process environment afresh; the cache in XDG_CACHE_HOME.
   static DesktopEnvironment current();
 };
 
@@ -35,7 +38,16 @@ struct DesktopEntry {
   bool shownOnDesktop = true;
 };
 
+// Desktop id → the file that holds it, for every desktop file of the data folders.
+using DesktopEntryFiles = std::map<std::string, std::string>;
+DesktopEntryFiles desktopEntryFiles(const DesktopEnvironment& environment);
+
 // Every entry a menu could list, sorted by id; unreadable files and folders are left out.
+// Taken from the cache file when that holds a reading of the same files, else read and
+// cached.
 std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment);
+
+// The user's languages as GLib orders them for LC_MESSAGES, most specific first.
+std::vector<std::string> languageNames();
 
 }  // namespace varek

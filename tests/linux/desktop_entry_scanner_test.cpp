@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <tuple>
 
@@ -120,6 +121,44 @@ TEST(DesktopEntries, ReadsAsGioDoes) {
   const std::vector<DesktopEntry> entries = readDesktopEntries(DesktopEnvironment::current());
   EXPECT_EQ(entries.size(), 388u);
   EXPECT_EQ(listing(entries), Commands::shellOutput(VAREK_GIO_ENTRIES, {}));
+  fs::remove_all(root);
+}
+
+// The cache answers only for the very files it was made from, and a broken one is read past.
+TEST(DesktopEntries, CacheFollowsEveryChangeOfTheFiles) {
+  const fs::path root = fs::temp_directory_path() / "desktop-cache";
+  fs::remove_all(root);
+  const fs::path file = root / "applications/alpha.desktop";
+  const DesktopEnvironment environment{.dataFolders = {root.string()},
+                                       .searchPath = std::getenv("PATH"),
+                                       .desktops = {},
+                                       .cacheFile = (root / "cache/entries").string()};
+  const auto write = [&](const std::string& name, bool keepTime) {
+    const auto time = fs::exists(file) ? fs::last_write_time(file) : fs::file_time_type();
+    test::writeFile(file, entry(name));
+    if (keepTime) fs::last_write_time(file, time);
+  };
+  const auto names = [&] {
+    std::string result;
+    for (const DesktopEntry& read : readDesktopEntries(environment)) result += read.name + ";";
+    return result;
+  };
+  write("Alpha", false);
+  const std::tuple<const char*, std::function<void()>, std::string> steps[] = {
+      {"first reading", [] {}, "Alpha;"},
+      // Same size, same time, same inode: only the cache can still say Alpha.
+      {"unseen edit", [&] { write("Omega", true); }, "Alpha;"},
+      {"edit", [&] { write("Omega", false); }, "Omega;"},
+      {"new file", [&] { test::writeFile(root / "applications/beta.desktop", entry("Beta")); },
+       "Omega;Beta;"},
+      {"broken cache", [&] { test::writeFile(environment.cacheFile, "varek desktop entries 1\n9:"); },
+       "Omega;Beta;"},
+  };
+  for (const auto& [step, change, expected] : steps) {
+    change();
+    EXPECT_EQ(names(), expected) << step;
+  }
+  EXPECT_EQ(names(), "Omega;Beta;");
   fs::remove_all(root);
 }
 
