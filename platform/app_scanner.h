@@ -29,6 +29,10 @@ class AppScanner {
   // Reads the system afresh, both lists from one pass; may run on any thread and takes
   // tens of milliseconds. Unreadable entries are left out silently.
   virtual AppScan scan() const = 0;
+  // Changes whenever scan() could give other lists, and costs a small part of a scan; a
+  // refresh that finds it as before keeps the lists it has. Empty when the scanner cannot
+  // tell, and then every refresh scans. May run on any thread.
+  virtual std::string fingerprint() const { return {}; }
 };
 
 }  // namespace varek

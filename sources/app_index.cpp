@@ -46,6 +46,7 @@ AppIndex::AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock&
     : scanner_(scanner), scheduler_(scheduler), clock_(clock), lastScan_(kDistantPast) {}
 
 void AppIndex::fill() {
+  fingerprint_ = scanner_.fingerprint();
   contents_ = scan(scanner_);
   ++revision_;
   lastScan_ = clock_.now();
@@ -57,6 +58,10 @@ void AppIndex::refresh(Refresh refresh) {
   // Taken at the start, so that opening the panel again while this scan runs starts none.
   lastScan_ = now;
   scheduler_.runSerial(kQueue, [self = shared_from_this()] {
+    // Rebuilding unchanged lists would cost a scan and replace every target for nothing.
+    std::string fingerprint = self->scanner_.fingerprint();
+    if (!fingerprint.empty() && fingerprint == self->fingerprint_) return;
+    self->fingerprint_ = std::move(fingerprint);
     Contents scanned = scan(self->scanner_);
     self->scheduler_.post([self, scanned = std::move(scanned)]() mutable {
       self->contents_ = std::move(scanned);

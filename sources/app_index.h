@@ -51,7 +51,8 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
 
   // Scans on the calling thread and replaces the entries at once (the first fill at start).
   void fill();
-  // Scans on the index's queue and replaces the entries on the main queue when done.
+  // Scans on the index's queue and replaces the entries on the main queue when done;
+  // when the scanner's fingerprint is as at the last scan, keeps them (and their revision).
   void refresh(Refresh refresh = Refresh::ifStale);
 
   // Applications first, then settings panes, with their targets; callable on any thread.
@@ -64,6 +65,9 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   Contents contents_;
   std::size_t revision_ = 0;
   double lastScan_;
+  // The scanner's fingerprint at the last scan; touched only by the scan in progress, and
+  // scans run one at a time.
+  std::string fingerprint_;
 };
 
 }  // namespace varek

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/linux/desktop_entries.h"
+#include "platform/linux/desktop_entry_cache.h"
 #include "search/unicode.h"
 
 namespace varek {
@@ -108,6 +109,11 @@ AppScan DesktopEntryScanner::scan() const {
     }
   }
   return result;
+}
+
+std::string DesktopEntryScanner::fingerprint() const {
+  const DesktopEnvironment environment = DesktopEnvironment::current();
+  return DesktopEntryCache::fingerprint(environment, desktopEntryFiles(environment));
 }
 
 }  // namespace varek

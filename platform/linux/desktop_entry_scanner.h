@@ -23,6 +23,8 @@ class DesktopEntryScanner : public AppScanner {
   // id without ".desktop" ("gnome-network-panel"). None has an address: no desktop
   // offers one for a pane, and launching the entry opens it, as its Exec line does.
   AppScan scan() const override;
+  // Of the desktop files, their folders, PATH, the desktop and the languages.
+  std::string fingerprint() const override;
 };
 
 }  // namespace varek

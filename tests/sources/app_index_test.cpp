@@ -60,6 +60,23 @@ TEST_F(AppIndexTest, FillScansAtOnceAndRefreshReplacesEntriesOnTheMainQueue) {
   EXPECT_EQ(alive->entries().front().name, "Neu");
 }
 
+// Opening the panel every half minute must not rebuild ten thousand unchanged entries.
+TEST_F(AppIndexTest, RefreshKeepsTheEntriesWhileTheFingerprintHolds) {
+  const std::tuple<std::string, std::string, std::size_t> rows[] = {
+      {"a", "a", 1}, {"a", "b", 2}, {"", "", 2}};
+  for (const auto& [before, after, revision] : rows) {
+    scanner.stamp = before;
+    index = std::make_shared<AppIndex>(scanner, scheduler, scheduler);
+    index->fill();
+    scanner.stamp = after;
+    index->refresh(AppIndex::Refresh::force);
+    scheduler.held.front()();
+    scheduler.held.clear();
+    scheduler.runMain();
+    EXPECT_EQ(index->revision(), revision) << before << " → " << after;
+  }
+}
+
 // A repeated path is one file reported twice; settings always have a second target.
 TEST_F(AppIndexTest, ScanListsAppsThenSettingsWithTheirTargets) {
   scanner.apps = {{"notes", "notes", "/a", {}},  {"rechner", "calculator", "/b", {}},

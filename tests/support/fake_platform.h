@@ -167,7 +167,9 @@ class FakeSystemActions : public SystemActions {
 class FakeAppScanner : public AppScanner {
  public:
   std::vector<ScannedApp> apps, settings;
+  std::string stamp;  // the fingerprint; empty: unknown
   AppScan scan() const override { return {.apps = apps, .settings = settings}; }
+  std::string fingerprint() const override { return stamp; }
 };
 
 // Files go to a fresh folder of the test's own, removed afterwards.
