@@ -20,6 +20,7 @@ struct ScannedApp {
 struct AppScan {
   std::vector<ScannedApp> apps;
   std::vector<ScannedApp> settings;
+  std::string fingerprint = {};  // AppScanner::fingerprint() of what was read
 };
 
 class AppScanner {

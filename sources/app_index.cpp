@@ -46,8 +46,8 @@ AppIndex::AppIndex(const AppScanner& scanner, Scheduler& scheduler, const Clock&
     : scanner_(scanner), scheduler_(scheduler), clock_(clock), lastScan_(kDistantPast) {}
 
 void AppIndex::fill() {
-  fingerprint_ = scanner_.fingerprint();
   contents_ = scan(scanner_);
+  fingerprint_ = contents_.fingerprint;
   ++revision_;
   lastScan_ = clock_.now();
 }
@@ -61,8 +61,8 @@ void AppIndex::refresh(Refresh refresh) {
     // Rebuilding unchanged lists would cost a scan and replace every target for nothing.
     std::string fingerprint = self->scanner_.fingerprint();
     if (!fingerprint.empty() && fingerprint == self->fingerprint_) return;
-    self->fingerprint_ = std::move(fingerprint);
     Contents scanned = scan(self->scanner_);
+    self->fingerprint_ = scanned.fingerprint;
     self->scheduler_.post([self, scanned = std::move(scanned)]() mutable {
       self->contents_ = std::move(scanned);
       ++self->revision_;
@@ -84,6 +84,7 @@ AppIndex::Contents AppIndex::scan(const AppScanner& scanner) {
     if (setting.name.empty()) continue;
     addSetting(contents, setting);
   }
+  contents.fingerprint = scanned.fingerprint;
   return contents;
 }
 

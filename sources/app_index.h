@@ -30,6 +30,7 @@ class AppIndex : public std::enable_shared_from_this<AppIndex> {
   struct Contents {
     std::vector<Entry> entries;
     Fuzzy::Targets targets;
+    std::string fingerprint;  // the scan's
   };
 
   enum class Refresh { ifStale, force };

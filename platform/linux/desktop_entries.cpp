@@ -133,8 +133,8 @@ using Identity = std::pair<dev_t, ino_t>;
 // and a "-" to the ids within. Within one folder the file read last wins an id, as in
 // GIO. A folder already being walked (a symbolic link back up) is skipped, where GIO
 // would walk on until paths grew too long.
-void collectFiles(const std::string& folder, const std::string& prefix,
-                  std::map<std::string, std::string>& files, std::set<Identity>& walking) {
+void collectFiles(const std::string& folder, const std::string& prefix, DesktopEntryFiles& files,
+                  std::set<Identity>& walking) {
   DIR* directory = ::opendir(folder.c_str());
   if (directory == nullptr) return;
   struct stat status {};
@@ -149,7 +149,13 @@ void collectFiles(const std::string& folder, const std::string& prefix,
     if (name == "." || name == "..") continue;
     const std::string path = buildFilename(folder, name);
     if (name.ends_with(kDesktopSuffix)) {
-      files.insert_or_assign(prefix + name, path);
+      DesktopEntryFile file{.path = path};
+      // Relative to the open folder: ten thousand lookups of the whole path cost twice.
+      if (::fstatat(::dirfd(directory), item->d_name, &status, 0) == 0) {
+        file.stamp = {status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+                      static_cast<std::int64_t>(status.st_ino)};
+      }
+      files.insert_or_assign(prefix + name, std::move(file));
       continue;
     }
     bool isFolder = item->d_type == DT_DIR;
@@ -311,25 +317,26 @@ DesktopEnvironment DesktopEnvironment::current() {
   return environment;
 }
 
-DesktopEntryFiles desktopEntryFiles(const DesktopEnvironment& environment) {
+DesktopEntrySurvey surveyDesktopEntries(const DesktopEnvironment& environment) {
+  DesktopEntrySurvey survey;
   // An id found in an earlier folder hides every later file of that id, even when its own
   // file is Hidden or unreadable.
-  DesktopEntryFiles winners;
   for (const std::string& dataFolder : environment.dataFolders) {
     DesktopEntryFiles files;
     std::set<Identity> walking;
     collectFiles(buildFilename(dataFolder, "applications"), "", files, walking);
-    winners.merge(files);
+    survey.files.merge(files);
   }
-  return winners;
+  survey.fingerprint = DesktopEntryCache::fingerprint(environment, survey.files);
+  return survey;
 }
 
-std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment) {
-  const DesktopEntryFiles winners = desktopEntryFiles(environment);
-  std::string fingerprint;
+std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment,
+                                             std::string* fingerprint) {
+  const DesktopEntrySurvey survey = surveyDesktopEntries(environment);
+  if (fingerprint != nullptr) *fingerprint = survey.fingerprint;
   if (!environment.cacheFile.empty()) {
-    fingerprint = DesktopEntryCache::fingerprint(environment, winners);
-    if (auto cached = DesktopEntryCache::load(environment.cacheFile, fingerprint)) {
+    if (auto cached = DesktopEntryCache::load(environment.cacheFile, survey.fingerprint)) {
       return std::move(*cached);
     }
   }
@@ -337,13 +344,13 @@ std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environme
                   .languages = languageNames(),
                   .programs = ProgramSearch(environment.searchPath)};
   std::vector<DesktopEntry> entries;
-  for (const auto& [id, path] : winners) {
-    if (auto entry = readEntry(id, path, reading)) {
+  for (const auto& [id, file] : survey.files) {
+    if (auto entry = readEntry(id, file.path, reading)) {
       entries.push_back(std::move(*entry));
     }
   }
   if (!environment.cacheFile.empty()) {
-    DesktopEntryCache::store(environment.cacheFile, fingerprint, entries);
+    DesktopEntryCache::store(environment.cacheFile, survey.fingerprint, entries);
   }
   return entries;
 }

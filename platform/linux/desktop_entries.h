@@ -3,6 +3,8 @@
 // Type, TryExec and the Exec program on PATH, localised keys, OnlyShowIn and NotShowIn.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,14 +40,28 @@ struct DesktopEntry {
   bool shownOnDesktop = true;
 };
 
+// A desktop file and what its metadata says of its version.
+struct DesktopEntryFile {
+  std::string path;
+  // Size, change time (seconds, nanoseconds) and inode: a rewritten or replaced file has
+  // others. All zero when the file could not be asked.
+  std::array<std::int64_t, 4> stamp = {};
+};
 // Desktop id → the file that holds it, for every desktop file of the data folders.
-using DesktopEntryFiles = std::map<std::string, std::string>;
-DesktopEntryFiles desktopEntryFiles(const DesktopEnvironment& environment);
+using DesktopEntryFiles = std::map<std::string, DesktopEntryFile>;
+
+// The files of the data folders and the fingerprint of a reading of them, from one walk.
+struct DesktopEntrySurvey {
+  DesktopEntryFiles files;
+  std::string fingerprint;  // see DesktopEntryCache::fingerprint
+};
+DesktopEntrySurvey surveyDesktopEntries(const DesktopEnvironment& environment);
 
 // Every entry a menu could list, sorted by id; unreadable files and folders are left out.
 // Taken from the cache file when that holds a reading of the same files, else read and
-// cached.
-std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment);
+// cached. The fingerprint of the files read goes to fingerprint when given.
+std::vector<DesktopEntry> readDesktopEntries(const DesktopEnvironment& environment,
+                                             std::string* fingerprint = nullptr);
 
 // The user's languages as GLib orders them for LC_MESSAGES, most specific first.
 std::vector<std::string> languageNames();

@@ -127,10 +127,10 @@ std::string fingerprint(const DesktopEnvironment& environment, const DesktopEntr
     start = end + 1;
   }
   hash.add("files");
-  for (const auto& [id, path] : files) {
+  for (const auto& [id, file] : files) {
     hash.add(id);
-    hash.add(path);
-    addStatus(hash, path);
+    hash.add(file.path);
+    for (const std::int64_t part : file.stamp) hash.add(part);
   }
   return hash.text() + "-" + std::to_string(files.size());
 }

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "platform/linux/desktop_entries.h"
-#include "platform/linux/desktop_entry_cache.h"
 #include "search/unicode.h"
 
 namespace varek {
@@ -99,7 +98,7 @@ ScannedApp settingsPane(const DesktopEntry& entry) {
 AppScan DesktopEntryScanner::scan() const {
   const DesktopEnvironment environment = DesktopEnvironment::current();
   AppScan result;
-  for (const DesktopEntry& entry : readDesktopEntries(environment)) {
+  for (const DesktopEntry& entry : readDesktopEntries(environment, &result.fingerprint)) {
     if (!isSettingsPane(entry)) {
       if (!entry.noDisplay && entry.shownOnDesktop) result.apps.push_back(app(entry));
     } else if (environment.desktops.empty() || entry.shownOnDesktop) {
@@ -112,8 +111,7 @@ AppScan DesktopEntryScanner::scan() const {
 }
 
 std::string DesktopEntryScanner::fingerprint() const {
-  const DesktopEnvironment environment = DesktopEnvironment::current();
-  return DesktopEntryCache::fingerprint(environment, desktopEntryFiles(environment));
+  return surveyDesktopEntries(DesktopEnvironment::current()).fingerprint;
 }
 
 }  // namespace varek

@@ -168,7 +168,9 @@ class FakeAppScanner : public AppScanner {
  public:
   std::vector<ScannedApp> apps, settings;
   std::string stamp;  // the fingerprint; empty: unknown
-  AppScan scan() const override { return {.apps = apps, .settings = settings}; }
+  AppScan scan() const override {
+    return {.apps = apps, .settings = settings, .fingerprint = stamp};
+  }
   std::string fingerprint() const override { return stamp; }
 };
 
