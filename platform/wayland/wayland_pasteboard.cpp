@@ -290,7 +290,9 @@ std::optional<Pasteboard::Snapshot> WaylandPasteboard::snapshot(const Withholds&
 std::optional<std::string> WaylandPasteboard::receive(const std::string& type,
                                                       SteadyClock::time_point deadline) const {
   int ends[2];
-  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+  if (::pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+  // Only our end waits for nobody: the owner may write its end as it likes.
+  ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
   zwlr_data_control_offer_v1_receive(current_->proxy, type.c_str(), ends[1]);
   // The request carries a duplicate; ours must go, or the end of the copy never shows.
   ::close(ends[1]);
