@@ -1,9 +1,12 @@
 // Other programs on the test's Wayland desktop: a copier that offers whatever types and
-// bytes a test wants (wl-copy offers one type at a time), and a command run to its end
-// while the test keeps its own connection answering.
+// bytes a test wants (wl-copy offers one type at a time), a command run to its end while
+// the test keeps its own connection answering, and a socket for a compositor of the test's
+// own.
 #pragma once
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,7 +14,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -144,6 +149,26 @@ class WaylandCopier {
   int busy_ = 0;
   bool stopping_ = false;
   std::thread thread_;
+};
+
+// A listening socket at a fresh path, that nobody serves until given to a server.
+struct WaylandListener {
+  inline static int made = 0;
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("wayland-test-" + std::to_string(getpid()) + "-" +
+                                std::to_string(made++));
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  WaylandListener() {
+    std::filesystem::remove(path);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    listen(fd, 1);
+  }
+  ~WaylandListener() {
+    close(fd);
+    std::filesystem::remove(path);
+  }
 };
 
 // Runs a program to its end (at most `wait`) and gives what it printed, while `connection`

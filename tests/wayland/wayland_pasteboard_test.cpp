@@ -149,6 +149,76 @@ TEST(WaylandPasteboard, servesItsOwnCopyUntilAnotherTakesOver) {
   EXPECT_EQ(desktop.pasteboard.snapshot(isMarker)->text, "from elsewhere");
 }
 
+// A compositor of the test's own that offers data control and either ends it at once or
+// goes away: either way the clipboard stays empty and unchanging, and copying does nothing.
+TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
+  // The requests of a data control manager and device, in the order of their opcodes.
+  using Destroy = void (*)(wl_client*, wl_resource*);
+  using Select = void (*)(wl_client*, wl_resource*, wl_resource*);
+  static constexpr Destroy kDestroy = [](wl_client*, wl_resource* resource) {
+    wl_resource_destroy(resource);
+  };
+  static constexpr Select kIgnore = [](wl_client*, wl_resource*, wl_resource*) {};
+  static constexpr struct {
+    Select setSelection;
+    Destroy destroy;
+    Select setPrimarySelection;
+  } kDevice{kIgnore, kDestroy, kIgnore};
+  static constexpr std::uint32_t kFinished = 2;
+  static constexpr struct {
+    void (*createDataSource)(wl_client*, wl_resource*, std::uint32_t);
+    void (*getDataDevice)(wl_client*, wl_resource*, std::uint32_t, wl_resource*);
+    Destroy destroy;
+  } kManager{[](wl_client*, wl_resource*, std::uint32_t) {},
+             [](wl_client* client, wl_resource* manager, std::uint32_t id, wl_resource*) {
+               wl_resource* device =
+                   wl_resource_create(client, &zwlr_data_control_device_v1_interface,
+                                      wl_resource_get_version(manager), id);
+               wl_resource_set_implementation(device, &kDevice, nullptr, nullptr);
+               if (wl_resource_get_user_data(manager) != nullptr)
+                 wl_resource_post_event(device, kFinished);
+             },
+             kDestroy};
+  for (const bool finishes : {true, false}) {
+    test::WaylandListener listener;
+    wl_display* server = wl_display_create();
+    wl_global_create(server, &wl_seat_interface, 1, nullptr,
+                     [](wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+                       wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
+                     });
+    wl_global_create(server, &zwlr_data_control_manager_v1_interface, 2,
+                     finishes ? server : nullptr,
+                     [](wl_client* client, void* finish, std::uint32_t version, std::uint32_t id) {
+                       wl_resource_set_implementation(
+                           wl_resource_create(client, &zwlr_data_control_manager_v1_interface,
+                                              static_cast<int>(version), id),
+                           &kManager, finish, nullptr);
+                     });
+    ASSERT_EQ(wl_display_add_socket_fd(server, dup(listener.fd)), 0);
+    std::thread serving([server] { wl_display_run(server); });
+
+    WaylandConnection connection(listener.path.string());
+    WaylandPasteboard pasteboard(connection, X11Clipboard::localFiles);
+    if (!finishes) {
+      wl_display_terminate(server);
+      serving.join();
+      wl_display_destroy_clients(server);
+    }
+    connection.roundtrip(std::chrono::milliseconds(500));
+    const std::int64_t count = pasteboard.changeCount();
+    pasteboard.setText("lost");
+    EXPECT_FALSE(pasteboard.available()) << finishes;
+    EXPECT_EQ(pasteboard.changeCount(), count) << finishes;
+    const std::optional<Snapshot> read = pasteboard.snapshot(isMarker);
+    EXPECT_TRUE(read && read->types.empty() && !read->text) << finishes;
+    if (finishes) {
+      wl_display_terminate(server);
+      serving.join();
+    }
+    wl_display_destroy(server);
+  }
+}
+
 // The paste shortcut reaches the focused window, which pastes the clipboard into it.
 TEST(WaylandKeyboard, pastesIntoTheFocusedWindow) {
   Desktop desktop;
