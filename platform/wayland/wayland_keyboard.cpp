@@ -13,7 +13,6 @@ namespace varek {
 namespace {
 
 // Linux input event codes; XKB numbers the same keys 8 higher.
-constexpr std::uint32_t kLeftShift = 42;
 constexpr std::uint32_t kLeftControl = 29;
 constexpr std::uint32_t kV = 47;
 constexpr std::uint32_t kReleased = 0;
@@ -28,17 +27,14 @@ constexpr std::string_view kKeymap = R"(xkb_keymap {
   xkb_keycodes "varek" {
     minimum = 8;
     maximum = 255;
-    <LFSH> = 50;
     <LCTL> = 37;
     <AB04> = 55;
   };
   xkb_types "varek" { include "complete" };
   xkb_compat "varek" { include "complete" };
   xkb_symbols "varek" {
-    key <LFSH> { [ Shift_L ] };
     key <LCTL> { [ Control_L ] };
     key <AB04> { [ v, V ] };
-    modifier_map Shift { <LFSH> };
     modifier_map Control { <LCTL> };
   };
 };
@@ -79,7 +75,10 @@ WaylandKeyboard::WaylandKeyboard(WaylandConnection& connection) : connection_(co
   zwp_virtual_keyboard_v1_keymap(keyboard_, kXkbV1, keymap,
                                  static_cast<std::uint32_t>(kKeymap.size() + 1));
   ::close(keymap);
-  connection.update();
+  // Keys sent while the compositor has yet to take the keymap could be read with another;
+  // waiting once here keeps every shortcut after it whole, with no key typed in advance
+  // (a Shift tap, the usual remedy, can switch an input method's language).
+  connection.roundtrip();
 }
 
 WaylandKeyboard::~WaylandKeyboard() {
@@ -96,11 +95,6 @@ bool WaylandKeyboard::available() const {
 
 bool WaylandKeyboard::typePasteShortcut() {
   if (!available()) return false;
-  // The compositor hands the receiving window this keyboard's keymap when it becomes the
-  // active keyboard (again), and the first key can overtake that: a Shift tap takes the
-  // loss, should there be one, and types nothing.
-  key(kLeftShift, true);
-  key(kLeftShift, false);
   key(kLeftControl, true);
   modifiers(kControlMask);
   key(kV, true);

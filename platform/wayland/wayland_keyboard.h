@@ -16,8 +16,9 @@ namespace varek {
 
 class WaylandKeyboard {
  public:
-  // Makes the virtual keyboard and gives it its keymap once, so no later shortcut races a
-  // new keymap. The connection must outlive this.
+  // Makes the virtual keyboard and gives it its keymap once, waiting (at most the
+  // connection's round trip) until the compositor has both, so no shortcut races a new
+  // keymap. The connection must outlive this.
   explicit WaylandKeyboard(WaylandConnection& connection);
   ~WaylandKeyboard();
   WaylandKeyboard(const WaylandKeyboard&) = delete;

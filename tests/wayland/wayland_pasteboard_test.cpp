@@ -222,6 +222,8 @@ TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
 // The paste shortcut reaches the focused window, which pastes the clipboard into it.
 TEST(WaylandKeyboard, pastesIntoTheFocusedWindow) {
   Desktop desktop;
+  // Made before the window, as a desktop's keyboards are: this sway has no other, and a
+  // window focused while the seat had none is never told of a keyboard that comes later.
   WaylandKeyboard keyboard(desktop.connection);
   ASSERT_TRUE(keyboard.available());
   const std::filesystem::path folder =
