@@ -8,16 +8,14 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <mutex>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -26,12 +24,12 @@
 #include "platform/wayland/wayland_connection.h"
 #include "wlr-data-control-unstable-v1-client.h"
 
-extern char** environ;
-
 namespace varek::test {
 
 // Takes the clipboard with copies of its own, on a connection and a thread of its own, so
-// it answers reads while the test's thread waits for them.
+// it answers reads while the test's thread waits for them. Each copy follows the one
+// before as soon as that has been read, or has had a moment to be: the way a password
+// manager that marks every second copy changes the clipboard under a reader.
 class WaylandCopier {
  public:
   struct Copy {
@@ -39,51 +37,30 @@ class WaylandCopier {
     std::string bytes;  // the answer to every type
   };
 
-  WaylandCopier() {
+  explicit WaylandCopier(std::vector<Copy> copies) : copies_(std::move(copies)) {
     // A reader that gives up closes its end under our writes.
     ::signal(SIGPIPE, SIG_IGN);
-    using Capability = WaylandConnection::Capability;
-    seat_ = static_cast<wl_seat*>(connection_.bind(Capability::seat, &wl_seat_interface, 1));
-    manager_ = static_cast<zwlr_data_control_manager_v1*>(connection_.bind(
-        Capability::dataControl, &zwlr_data_control_manager_v1_interface, 1));
-    if (seat_ != nullptr && manager_ != nullptr)
-      device_ = zwlr_data_control_manager_v1_get_data_device(manager_, seat_);
     thread_ = std::thread([this] { run(); });
   }
   ~WaylandCopier() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
+    stopping_ = true;
     thread_.join();
-  }
-
-  // Queues copies that take the clipboard one after another: each as soon as the one
-  // before has been read, or had a moment to be, the way a password manager that marks
-  // every second copy changes the clipboard under a reader.
-  void copy(std::vector<Copy> copies) {
-    const std::lock_guard lock(mutex_);
-    for (Copy& copy : copies) queued_.push_back(std::move(copy));
-  }
-  // Waits until every queued copy has been made and the compositor has handled it.
-  bool settle(std::chrono::milliseconds wait = std::chrono::seconds(10)) {
-    std::unique_lock lock(mutex_);
-    return settled_.wait_for(lock, wait, [&] { return queued_.empty() && busy_ == 0; });
   }
 
  private:
   struct Source {
     zwlr_data_control_source_v1* proxy;
-    std::string bytes;
+    const std::string& bytes;
     bool read = false;
   };
   static constexpr auto kUnreadFor = std::chrono::milliseconds(2);
 
   static void send(void* data, zwlr_data_control_source_v1*, const char*, int fd) {
-    static_cast<Source*>(data)->read = true;
-    const std::string& bytes = static_cast<Source*>(data)->bytes;
-    for (std::size_t written = 0; written < bytes.size();) {
-      const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+    auto& source = *static_cast<Source*>(data);
+    source.read = true;
+    for (std::size_t written = 0; written < source.bytes.size();) {
+      const ssize_t count =
+          ::write(fd, source.bytes.data() + written, source.bytes.size() - written);
       if (count <= 0) break;
       written += static_cast<std::size_t>(count);
     }
@@ -91,63 +68,45 @@ class WaylandCopier {
   }
   static void cancelled(void*, zwlr_data_control_source_v1*) {}
 
-  bool nothingQueued() {
-    const std::lock_guard lock(mutex_);
-    return queued_.empty();
-  }
-
   void run() {
+    using Capability = WaylandConnection::Capability;
+    WaylandConnection connection;
+    auto* seat = static_cast<wl_seat*>(connection.bind(Capability::seat, &wl_seat_interface, 1));
+    auto* manager = static_cast<zwlr_data_control_manager_v1*>(
+        connection.bind(Capability::dataControl, &zwlr_data_control_manager_v1_interface, 1));
+    if (seat == nullptr || manager == nullptr) return;
+    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
     static constexpr zwlr_data_control_source_v1_listener kListener = {.send = send,
                                                                        .cancelled = cancelled};
-    while (true) {
-      std::optional<Copy> next;
-      const bool waiting = !sources_.empty() && !sources_.back()->read &&
-                           std::chrono::steady_clock::now() - madeAt_ < kUnreadFor;
-      {
-        const std::lock_guard lock(mutex_);
-        if (stopping_) break;
-        if (!queued_.empty() && !waiting) {
-          next = std::move(queued_.front());
-          queued_.pop_front();
-          ++busy_;
-        }
-      }
-      if (next && device_ != nullptr) {
-        // Every source stays alive to the end: a late reader of an old copy still gets it.
-        auto& source = sources_.emplace_back(std::make_unique<Source>(
-            Source{zwlr_data_control_manager_v1_create_data_source(manager_), next->bytes}));
+    // Every source stays alive to the end: a late reader of an old copy still gets it.
+    std::vector<std::unique_ptr<Source>> sources;
+    auto madeAt = std::chrono::steady_clock::now();
+    while (!stopping_) {
+      const bool waiting = !sources.empty() && !sources.back()->read &&
+                           std::chrono::steady_clock::now() - madeAt < kUnreadFor;
+      if (sources.size() < copies_.size() && !waiting) {
+        const Copy& copy = copies_[sources.size()];
+        auto& source = sources.emplace_back(std::make_unique<Source>(
+            Source{zwlr_data_control_manager_v1_create_data_source(manager), copy.bytes}));
         zwlr_data_control_source_v1_add_listener(source->proxy, &kListener, source.get());
-        for (const std::string& type : next->types)
+        for (const std::string& type : copy.types)
           zwlr_data_control_source_v1_offer(source->proxy, type.c_str());
-        zwlr_data_control_device_v1_set_selection(device_, source->proxy);
-        madeAt_ = std::chrono::steady_clock::now();
+        zwlr_data_control_device_v1_set_selection(device, source->proxy);
+        madeAt = std::chrono::steady_clock::now();
       }
-      if (next && nothingQueued()) connection_.roundtrip();
-      connection_.update();
-      pollfd watched{.fd = connection_.fd(), .events = POLLIN, .revents = 0};
-      if (!next) ::poll(&watched, 1, 1);
-      const std::lock_guard lock(mutex_);
-      if (next) --busy_;
-      if (queued_.empty() && busy_ == 0) settled_.notify_all();
+      connection.update();
+      pollfd watched{.fd = connection.fd(), .events = POLLIN, .revents = 0};
+      ::poll(&watched, 1, 1);
     }
-    for (auto& source : sources_) zwlr_data_control_source_v1_destroy(source->proxy);
-    if (device_ != nullptr) zwlr_data_control_device_v1_destroy(device_);
-    if (manager_ != nullptr) zwlr_data_control_manager_v1_destroy(manager_);
-    if (seat_ != nullptr) wl_seat_destroy(seat_);
-    connection_.roundtrip();
+    for (auto& source : sources) zwlr_data_control_source_v1_destroy(source->proxy);
+    zwlr_data_control_device_v1_destroy(device);
+    zwlr_data_control_manager_v1_destroy(manager);
+    wl_seat_destroy(seat);
+    connection.roundtrip();
   }
 
-  WaylandConnection connection_;
-  wl_seat* seat_ = nullptr;
-  zwlr_data_control_manager_v1* manager_ = nullptr;
-  zwlr_data_control_device_v1* device_ = nullptr;
-  std::vector<std::unique_ptr<Source>> sources_;
-  std::chrono::steady_clock::time_point madeAt_;
-  std::mutex mutex_;
-  std::condition_variable settled_;
-  std::deque<Copy> queued_;
-  int busy_ = 0;
-  bool stopping_ = false;
+  const std::vector<Copy> copies_;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
 
@@ -171,50 +130,24 @@ struct WaylandListener {
   }
 };
 
-// Runs a program to its end (at most `wait`) and gives what it printed, while `connection`
-// keeps handling its events, so the program may read a clipboard this process serves.
+// What a program printed, run to its end on a thread of its own while `connection` keeps
+// handling its events, so the program may read a clipboard this process serves.
 inline std::optional<std::string> runAnswering(WaylandConnection& connection,
-                                               std::vector<std::string> command,
-                                               std::chrono::milliseconds wait =
-                                                   std::chrono::seconds(10)) {
-  int output[2];
-  if (::pipe(output) != 0) return std::nullopt;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, output[0]);
-  std::vector<char*> arguments;
-  for (std::string& argument : command) arguments.push_back(argument.data());
-  arguments.push_back(nullptr);
-  pid_t child = 0;
-  const int spawned =
-      posix_spawnp(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(output[1]);
-  std::string printed;
-  bool ended = false;
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  while (spawned == 0 && std::chrono::steady_clock::now() < deadline) {
-    connection.update();
-    pollfd watched[] = {{.fd = output[0], .events = POLLIN, .revents = 0},
-                        {.fd = connection.fd(), .events = POLLIN, .revents = 0}};
-    ::poll(watched, 2, 50);
-    if ((watched[0].revents & (POLLIN | POLLHUP)) == 0) continue;
+                                               const std::string& command) {
+  auto printed = std::async(std::launch::async, [command]() -> std::optional<std::string> {
+    FILE* program = ::popen(command.c_str(), "r");
+    if (program == nullptr) return std::nullopt;
+    std::string output;
     char chunk[4096];
-    const ssize_t count = ::read(output[0], chunk, sizeof chunk);
-    if (count <= 0) {
-      ended = true;
-      break;
-    }
-    printed.append(chunk, static_cast<std::size_t>(count));
-  }
-  ::close(output[0]);
-  if (spawned != 0) return std::nullopt;
-  if (!ended) ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return printed;
+    while (const std::size_t count = std::fread(chunk, 1, sizeof chunk, program))
+      output.append(chunk, count);
+    return ::pclose(program) == 0 ? std::optional(output) : std::nullopt;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (printed.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready &&
+         std::chrono::steady_clock::now() < deadline)
+    connection.update();
+  return printed.get();
 }
 
 }  // namespace varek::test

@@ -65,7 +65,6 @@ struct Desktop {
 TEST(WaylandPasteboard, readsOneCopyWhole) {
   Desktop desktop;
   ASSERT_TRUE(desktop.pasteboard.available());
-  test::WaylandCopier copier;
   const std::string atCap(WaylandPasteboard::kMaxBytes, 'a');
   std::vector<std::string> tooMany;
   for (std::size_t index = 0; index <= WaylandPasteboard::kMaxTypes; ++index)
@@ -87,9 +86,11 @@ TEST(WaylandPasteboard, readsOneCopyWhole) {
       {"over the cap", {{"text/plain"}, atCap + "a"}, std::nullopt},
       {"too many types", {tooMany, "x"}, std::nullopt},
   };
+  std::vector<std::unique_ptr<test::WaylandCopier>> copiers;
   for (const auto& row : rows) {
     const std::int64_t before = desktop.pasteboard.changeCount();
-    copier.copy({row.copy});
+    // Kept to the end: a copier that goes clears the clipboard, a change of its own.
+    copiers.push_back(std::make_unique<test::WaylandCopier>(std::vector{row.copy}));
     ASSERT_TRUE(desktop.changed(before)) << row.name;
     const std::optional<Snapshot> read = desktop.pasteboard.snapshot(isMarker);
     ASSERT_EQ(read.has_value(), row.expected.has_value()) << row.name;
@@ -106,7 +107,6 @@ TEST(WaylandPasteboard, readsOneCopyWhole) {
 // marked text read, whichever copy a read falls on.
 TEST(WaylandPasteboard, neverReadsAMarkedCopyInAFlood) {
   Desktop desktop;
-  test::WaylandCopier copier;
   std::vector<Copy> flood;
   for (int index = 0; index < 200; ++index) {
     flood.push_back(index % 2 == 0
@@ -114,7 +114,7 @@ TEST(WaylandPasteboard, neverReadsAMarkedCopyInAFlood) {
                         : Copy{{"text/plain"}, "plain " + std::to_string(index)});
   }
   flood.push_back({{"text/plain"}, "last"});
-  copier.copy(flood);
+  const test::WaylandCopier copier(flood);
   // Reads as fast as they go while the copies change hands under them.
   int texts = 0;
   const auto deadline = std::chrono::steady_clock::now() + kWait;
@@ -138,7 +138,7 @@ TEST(WaylandPasteboard, servesItsOwnCopyUntilAnotherTakesOver) {
   std::int64_t before = desktop.pasteboard.changeCount();
   desktop.pasteboard.setText("from varek ✓");
   EXPECT_GT(desktop.pasteboard.changeCount(), before);
-  EXPECT_EQ(test::runAnswering(desktop.connection, {"wl-paste", "--no-newline"}), "from varek ✓");
+  EXPECT_EQ(test::runAnswering(desktop.connection, "wl-paste --no-newline"), "from varek ✓");
   EXPECT_EQ(desktop.pasteboard.text(), "from varek ✓");
 
   before = desktop.pasteboard.changeCount();
@@ -150,7 +150,8 @@ TEST(WaylandPasteboard, servesItsOwnCopyUntilAnotherTakesOver) {
 }
 
 // A compositor of the test's own that offers data control and either ends it at once or
-// goes away: either way the clipboard stays empty and unchanging, and copying does nothing.
+// goes away: either way the clipboard stays empty and unchanging, copying does nothing,
+// and there is no keyboard to paste with.
 TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
   // The requests of a data control manager and device, in the order of their opcodes.
   using Destroy = void (*)(wl_client*, wl_resource*);
@@ -211,6 +212,8 @@ TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
     EXPECT_EQ(pasteboard.changeCount(), count) << finishes;
     const std::optional<Snapshot> read = pasteboard.snapshot(isMarker);
     EXPECT_TRUE(read && read->types.empty() && !read->text) << finishes;
+    // Nor does this compositor offer a virtual keyboard.
+    EXPECT_FALSE(WaylandKeyboard(connection).typePasteShortcut()) << finishes;
     if (finishes) {
       wl_display_terminate(server);
       serving.join();
