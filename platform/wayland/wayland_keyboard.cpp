@@ -66,8 +66,8 @@ WaylandKeyboard::WaylandKeyboard(WaylandConnection& connection) : connection_(co
   if (!connection.offers(Capability::virtualKeyboard) || !connection.offers(Capability::seat))
     return;
   seat_ = static_cast<wl_seat*>(connection.bind(Capability::seat, &wl_seat_interface, 1));
-  manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(connection.bind(
-      Capability::virtualKeyboard, &zwp_virtual_keyboard_manager_v1_interface, 1));
+  manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
+      connection.bind(Capability::virtualKeyboard, &zwp_virtual_keyboard_manager_v1_interface, 1));
   if (seat_ == nullptr || manager_ == nullptr) return;
   const int keymap = keymapFile();
   if (keymap < 0) return;

@@ -24,17 +24,16 @@ constexpr std::string_view kUriList = "text/uri-list";
 constexpr std::string_view kLatin1 = "STRING";
 // The text types in the order they are asked for: UTF-8 first; STRING is ISO 8859-1; a bare
 // "text/plain" and TEXT are taken as UTF-8, as toolkits send them today.
-constexpr std::string_view kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING",
-                                           "text/plain", kLatin1, "TEXT"};
+constexpr std::string_view kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
+                                           kLatin1, "TEXT"};
 // What our own copies offer: the same names, so every toolkit finds one it asks for.
-constexpr std::string_view kOwnTypes[] = {"text/plain;charset=utf-8", "text/plain",
-                                          "UTF8_STRING", kLatin1, "TEXT"};
+constexpr std::string_view kOwnTypes[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING",
+                                          kLatin1, "TEXT"};
 // Offers announced but never made a selection pile up only with a faulty compositor.
 constexpr std::size_t kMaxAnnounced = 16;
 // Readers of our own copy served at once; one more gets a closed pipe at once, so a client
 // that asks again and again cannot make threads without end.
 constexpr int kMaxWriters = 8;
-std::atomic<int> writers{0};
 
 bool sameType(std::string_view left, std::string_view right) {
   return left.size() == right.size() && ::strncasecmp(left.data(), right.data(), left.size()) == 0;
@@ -50,13 +49,15 @@ std::string latin1(std::string_view bytes) {
 // Writes the whole text to a reader of our copy, within kServeTime, away from the main
 // thread: a reader that stops reading must not hold the event loop. A reader that closes
 // its end early gets EPIPE here rather than a SIGPIPE that would end the process.
-void serve(std::shared_ptr<const std::string> text, int fd) {
-  if (writers.fetch_add(1) >= kMaxWriters) {
-    writers.fetch_sub(1);
+// `writers` counts the threads at work; they may outlive the pasteboard that started them.
+void serve(std::shared_ptr<const std::string> text, int fd,
+           std::shared_ptr<std::atomic<int>> writers) {
+  if (writers->fetch_add(1) >= kMaxWriters) {
+    writers->fetch_sub(1);
     ::close(fd);
     return;
   }
-  std::thread([text = std::move(text), fd] {
+  std::thread([text = std::move(text), fd, writers = std::move(writers)] {
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
@@ -83,7 +84,7 @@ void serve(std::shared_ptr<const std::string> text, int fd) {
     const timespec now{};
     while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
     }
-    writers.fetch_sub(1);
+    writers->fetch_sub(1);
   }).detach();
 }
 
@@ -160,8 +161,7 @@ void WaylandPasteboard::offered(void* data, zwlr_data_control_offer_v1* /*proxy*
     return;
   }
   // Another program's bytes: whatever they are, the type is kept as valid UTF-8.
-  std::string type =
-      unicode::utf8(unicode::scalars(offeredType == nullptr ? "" : offeredType));
+  std::string type = unicode::utf8(unicode::scalars(offeredType == nullptr ? "" : offeredType));
   if (std::find(offer.types.begin(), offer.types.end(), type) == offer.types.end())
     offer.types.push_back(std::move(type));
 }
@@ -203,16 +203,17 @@ void WaylandPasteboard::endDevice() {
   device_ = nullptr;
 }
 
-void WaylandPasteboard::send(void* data, zwlr_data_control_source_v1* /*source*/,
-                             const char* type, int fd) {
+void WaylandPasteboard::send(void* data, zwlr_data_control_source_v1* /*source*/, const char* type,
+                             int fd) {
   const auto& copy = *static_cast<OwnCopy*>(data);
-  const bool ours = type != nullptr && std::any_of(std::begin(kOwnTypes), std::end(kOwnTypes),
-                                                   [&](std::string_view own) { return own == type; });
+  const bool ours =
+      type != nullptr && std::any_of(std::begin(kOwnTypes), std::end(kOwnTypes),
+                                     [&](std::string_view own) { return own == type; });
   if (!ours) {
     ::close(fd);
     return;
   }
-  serve(copy.text, fd);
+  serve(copy.text, fd, copy.owner->writers_);
 }
 
 void WaylandPasteboard::cancelled(void* data, zwlr_data_control_source_v1* /*source*/) {

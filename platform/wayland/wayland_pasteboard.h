@@ -6,6 +6,7 @@
 // selecting text is not copying it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,8 @@ class WaylandPasteboard : public Pasteboard {
   std::unique_ptr<Offer> current_;
   std::unique_ptr<OwnCopy> own_;  // while our own source holds the selection
   std::int64_t changeCount_ = 0;
+  // Threads writing our copy to readers, shared with them.
+  std::shared_ptr<std::atomic<int>> writers_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace varek

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/x11/x11_desktop.h"
 #include "platform/pasteboard.h"
+#include "platform/x11/x11_desktop.h"
 
 namespace varek {
 

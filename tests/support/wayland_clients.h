@@ -5,13 +5,13 @@
 #pragma once
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -75,7 +75,8 @@ class WaylandCopier {
     auto* manager = static_cast<zwlr_data_control_manager_v1*>(
         connection.bind(Capability::dataControl, &zwlr_data_control_manager_v1_interface, 1));
     if (seat == nullptr || manager == nullptr) return;
-    zwlr_data_control_device_v1* device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
+    zwlr_data_control_device_v1* device =
+        zwlr_data_control_manager_v1_get_data_device(manager, seat);
     static constexpr zwlr_data_control_source_v1_listener kListener = {.send = send,
                                                                        .cancelled = cancelled};
     // Every source stays alive to the end: a late reader of an old copy still gets it.
@@ -113,9 +114,9 @@ class WaylandCopier {
 // A listening socket at a fresh path, that nobody serves until given to a server.
 struct WaylandListener {
   inline static int made = 0;
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("wayland-test-" + std::to_string(getpid()) + "-" +
-                                std::to_string(made++));
+  std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("wayland-test-" + std::to_string(getpid()) + "-" + std::to_string(made++));
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   WaylandListener() {
     std::filesystem::remove(path);

@@ -74,12 +74,20 @@ TEST(WaylandPasteboard, readsOneCopyWhole) {
     Copy copy;
     std::optional<Snapshot> expected;
   } rows[] = {
-      {"text", {{"text/plain;charset=utf-8"}, "hello"}, Snapshot{{"text/plain;charset=utf-8"}, {}, "hello"}},
-      {"marked", {{"text/plain", std::string(kMarker)}, "secret"},
+      {"text",
+       {{"text/plain;charset=utf-8"}, "hello"},
+       Snapshot{{"text/plain;charset=utf-8"}, {}, "hello"}},
+      {"marked",
+       {{"text/plain", std::string(kMarker)}, "secret"},
        Snapshot{{"text/plain", std::string(kMarker)}, {}, std::nullopt}},
-      {"files", {{"text/uri-list", "text/plain"}, "file:///tmp/a%20b\r\nhttps://example.org/\r\n"},
+      {"files",
+       {{"text/uri-list", "text/plain"}, "file:///tmp/a%20b\r\nhttps://example.org/\r\n"},
        Snapshot{{"text/uri-list", "text/plain"}, {"/tmp/a b"}, std::nullopt}},
-      {"not UTF-8", {{"UTF8_STRING"}, "a\xff" "b"}, Snapshot{{"UTF8_STRING"}, {}, "a\uFFFDb"}},
+      {"not UTF-8",
+       {{"UTF8_STRING"},
+        "a\xff"
+        "b"},
+       Snapshot{{"UTF8_STRING"}, {}, "a\uFFFDb"}},
       {"ISO 8859-1", {{"STRING"}, "caf\xe9"}, Snapshot{{"STRING"}, {}, "caf\u00e9"}},
       {"no text", {{"image/png"}, "\x89PNG"}, Snapshot{{"image/png"}, {}, std::nullopt}},
       {"at the cap", {{"text/plain"}, atCap}, Snapshot{{"text/plain"}, {}, atCap}},
@@ -109,9 +117,8 @@ TEST(WaylandPasteboard, neverReadsAMarkedCopyInAFlood) {
   Desktop desktop;
   std::vector<Copy> flood;
   for (int index = 0; index < 200; ++index) {
-    flood.push_back(index % 2 == 0
-                        ? Copy{{"text/plain", std::string(kMarker)}, "secret"}
-                        : Copy{{"text/plain"}, "plain " + std::to_string(index)});
+    flood.push_back(index % 2 == 0 ? Copy{{"text/plain", std::string(kMarker)}, "secret"}
+                                   : Copy{{"text/plain"}, "plain " + std::to_string(index)});
   }
   flood.push_back({{"text/plain"}, "last"});
   const test::WaylandCopier copier(flood);
@@ -144,8 +151,8 @@ TEST(WaylandPasteboard, servesItsOwnCopyUntilAnotherTakesOver) {
   before = desktop.pasteboard.changeCount();
   ASSERT_EQ(std::system("wl-copy 'from elsewhere'"), 0);
   ASSERT_TRUE(desktop.changed(before));
-  ASSERT_TRUE(pumpUntil(desktop.connection,
-                        [&] { return desktop.pasteboard.text() == "from elsewhere"; }));
+  ASSERT_TRUE(
+      pumpUntil(desktop.connection, [&] { return desktop.pasteboard.text() == "from elsewhere"; }));
   EXPECT_EQ(desktop.pasteboard.snapshot(isMarker)->text, "from elsewhere");
 }
 
@@ -185,7 +192,8 @@ TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
     wl_display* server = wl_display_create();
     wl_global_create(server, &wl_seat_interface, 1, nullptr,
                      [](wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
-                       wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
+                       wl_resource_create(client, &wl_seat_interface, static_cast<int>(version),
+                                          id);
                      });
     wl_global_create(server, &zwlr_data_control_manager_v1_interface, 2,
                      finishes ? server : nullptr,
