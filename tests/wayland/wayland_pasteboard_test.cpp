@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_keyboard.h"
@@ -27,17 +26,6 @@ static_assert(WaylandPasteboard::kAnswerTime == X11Clipboard::kAnswerTime);
 
 bool isMarker(std::string_view type) { return type == kMarker; }
 
-// Whether sway's keyboard focus is on a window of this app id.
-bool hasFocus(const nlohmann::json& node, const std::string& appId) {
-  if (node.value("focused", false) && node.contains("app_id") && node["app_id"] == appId)
-    return true;
-  for (const char* children : {"nodes", "floating_nodes"}) {
-    for (const nlohmann::json& child : node.value(children, nlohmann::json::array()))
-      if (hasFocus(child, appId)) return true;
-  }
-  return false;
-}
-
 // Handles the connection's events until the condition holds or the wait is over.
 template <typename Condition>
 bool pumpUntil(WaylandConnection& connection, Condition condition) {
@@ -54,7 +42,7 @@ struct Desktop {
   WaylandConnection connection;
   WaylandPasteboard pasteboard{connection, X11Clipboard::localFiles};
 
-  // The next copy after `copy`, seen as the change count rising.
+  // Whether a new copy came, seen as the change count rising past `before`.
   bool changed(std::int64_t before) {
     return pumpUntil(connection, [&] { return pasteboard.changeCount() > before; });
   }
@@ -250,10 +238,9 @@ TEST(WaylandKeyboard, pastesIntoTheFocusedWindow) {
   ASSERT_EQ(std::fscanf(started, "%d", &foot), 1);
   ::pclose(started);
   SwayIpc sway;
+  // Focused by sway as soon as the window is there, and ready once the file is.
   ASSERT_TRUE(pumpUntil(desktop.connection, [&] {
-    const std::optional<std::string> tree = sway.request(SwayIpc::Message::getTree);
-    return tree && hasFocus(nlohmann::json::parse(*tree), "varek-paste") &&
-           std::filesystem::exists(pasted);
+    return sway.command("[app_id=\"varek-paste\"] focus") && std::filesystem::exists(pasted);
   }));
 
   desktop.pasteboard.setText("pasted by varek\n");
