@@ -15,10 +15,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The most bytes one part of a copy may have. The longest text the history keeps, 99,999
-// characters, fits many times over even as emoji sequences; a larger copy is not read on,
-// so a huge transfer cannot hold the main thread.
-constexpr std::uint32_t kMaxBytes = 8u << 20;
 // An owner offering more types than this is not believed: a marker could hide among them.
 constexpr std::size_t kMaxTypes = 1024;
 // The X protocol sets this bit on events that another client sent with SendEvent.
@@ -38,17 +34,6 @@ std::uint8_t eventType(const xcb_generic_event_t& event) {
 std::string typeOf(std::string_view target) {
   if (target == "UTF8_STRING" || target == "STRING" || target == "TEXT") return "text/plain";
   return std::string(target);
-}
-
-std::vector<std::string> localFiles(const std::string& uriList) {
-  std::vector<std::string> paths;
-  for (const QByteArray& line : QByteArray::fromStdString(uriList).split('\n')) {
-    const QByteArray uri = line.trimmed();
-    if (uri.isEmpty() || uri.startsWith('#')) continue;
-    const QUrl url = QUrl::fromEncoded(uri);
-    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-  }
-  return paths;
 }
 
 }  // namespace
@@ -110,6 +95,18 @@ X11Clipboard::X11Clipboard(xcb_connection_t* ownConnection) {
 
 X11Clipboard::~X11Clipboard() {
   if (connection_ != nullptr) xcb_disconnect(connection_);
+}
+
+std::vector<std::string> X11Clipboard::localFiles(std::string_view uriList) {
+  std::vector<std::string> paths;
+  const QByteArray list(uriList.data(), static_cast<qsizetype>(uriList.size()));
+  for (const QByteArray& line : list.split('\n')) {
+    const QByteArray uri = line.trimmed();
+    if (uri.isEmpty() || uri.startsWith('#')) continue;
+    const QUrl url = QUrl::fromEncoded(uri);
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  return paths;
 }
 
 bool X11Clipboard::isSelectionTarget(std::string_view target) {

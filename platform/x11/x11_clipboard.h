@@ -13,9 +13,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/x11/x11_desktop.h"
 #include "platform/pasteboard.h"
+#include "platform/x11/x11_desktop.h"
 
 namespace varek {
 
@@ -24,6 +25,10 @@ class X11Clipboard {
   // A live owner answers within milliseconds. One that takes longer would freeze the panel,
   // so its copy is missed rather than waited for.
   static constexpr std::chrono::milliseconds kAnswerTime{1000};
+  // The most bytes one part of a copy may have. The longest text the history keeps, 99,999
+  // characters, fits many times over even as emoji sequences; a larger copy is not read on,
+  // so a huge transfer cannot hold the main thread.
+  static constexpr std::uint32_t kMaxBytes = 8u << 20;
 
   // Connects to $DISPLAY. `ownConnection` is the one through which this process itself
   // owns the clipboard (Qt's): those copies are read through `readOwn` in snapshot(), since
@@ -45,6 +50,9 @@ class X11Clipboard {
   // SAVE_TARGETS, the legacy text names): no MIME type, spelled in capitals, whereas a
   // marker such as "x-kde-passwordManagerHint" is not.
   static bool isSelectionTarget(std::string_view target);
+  // The local files of a text/uri-list, in order and percent-decoded; other addresses and
+  // comment lines are left out. Shared with the clipboards of other sessions.
+  static std::vector<std::string> localFiles(std::string_view uriList);
 
  private:
   using Deadline = std::chrono::steady_clock::time_point;
