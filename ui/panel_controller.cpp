@@ -192,6 +192,7 @@ void PanelController::hide() {
   fade_->stop();
   panel_->dismiss();
   keysInstalled_ = false;
+  keystroke_.invalidate();
   if (panel_->keptMapped()) {
     // sway shows the last frame again at once when it next shows the window.
     model_->reset();
@@ -255,7 +256,10 @@ bool PanelController::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && !panel_->shown() && panel_->keptMapped()) show();
   if (event->type() == QEvent::KeyPress && keysInstalled_) {
     const auto& key = static_cast<const QKeyEvent&>(*event);
-    if (logsKeystrokes_ && !keystroke_.isValid()) keystroke_.start();
+    // Only keys that change the list: a lone modifier would time the caret's next blink.
+    const bool changesList = !key.text().isEmpty() || key.key() == Qt::Key_Backspace ||
+                             key.key() == Qt::Key_Up || key.key() == Qt::Key_Down;
+    if (logsKeystrokes_ && changesList && !keystroke_.isValid()) keystroke_.start();
     if (handle(key)) return true;
     // A Super combination the panel does not use goes on to the field as a key that types
     // nothing: X11 gives it its character, which the field would otherwise insert.

@@ -161,8 +161,8 @@ void VarekPanel::present() {
 #ifdef VAREK_WAYLAND
   if (sway_) {
     shownOnSway_ = true;
-    // Already focused when sway's own binding showed it.
-    if (isActiveWindow()) return;
+    // Also when sway's binding showed it already: Qt may not know yet whether it has the
+    // focus, and sway's answer is as quick as the question.
     if (!isVisible()) show();
     commandSway([](SwayScratchpad& sway) { return sway.show(); });
     return;

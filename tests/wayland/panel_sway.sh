@@ -52,6 +52,7 @@ launcher=$!
 # Mapped into the scratchpad before any hotkey: the first press finds it there.
 until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
 check "kept hidden in the scratchpad" "$(panel)" "^$app floating_con False False"
+check "this sway marked as having the rule" "$(ls "$XDG_RUNTIME_DIR")" "varek-sway-rule\.${SWAYSOCK##*/}"
 # What the hotkey's binding on sway runs: the nop tells the launcher of the press. sway
 # takes the escaped quotes of a double-quoted command literally; single quotes keep them.
 swaymsg "bindsym Mod1+space '[app_id=\"$app\"] scratchpad show; nop varek toggle'" >/dev/null
