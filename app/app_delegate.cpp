@@ -134,12 +134,7 @@ void AppDelegate::start() {
 }
 
 void AppDelegate::togglePanel() {
-  if (!controller_) return;
-  if (controller_->isVisible()) {
-    controller_->hide();
-  } else {
-    controller_->show();
-  }
+  if (controller_) controller_->hotkeyPressed();
 }
 
 QAction* AppDelegate::item(QMenu& menu, const QString& title, std::function<void()> action) {

@@ -8,7 +8,6 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -33,6 +32,7 @@
 #include "app/log.h"
 #include "app/login_item.h"
 #include "app/memory_release.h"
+#include "platform/linux/display_session.h"
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/xdg_paths.h"
@@ -64,18 +64,38 @@ constexpr int kHoldClipboardMs = 5 * 60 * 1000;
 // The parent waits this long for the holder to own the clipboard before it gives up.
 constexpr int kHolderReadyMs = 3000;
 
-// Qt picks its platform from the session; the hotkey needs X11, which XWayland offers too.
-void preferX11() {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+// The app id of the panel on Wayland and the desktop entry's name: compositors' rules and
+// docks know the launcher by it.
+constexpr const char* kDesktopFileName = "zz.orvel.varek";
+
+// Qt runs on the session found, unless the user named a platform; programs the launcher
+// starts learn the session from XDG_SESSION_TYPE where the login manager did not set it.
+// A compositor named but silent is forgotten, so that Qt, the backend and those programs
+// all use the X server instead.
+void enterSession(varek::DisplaySession session) {
+  const bool wayland = session == varek::DisplaySession::wayland;
+  if (!wayland) qunsetenv("WAYLAND_DISPLAY");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
+  }
+  if (qEnvironmentVariableIsEmpty("XDG_SESSION_TYPE")) {
+    qputenv("XDG_SESSION_TYPE", QByteArray(varek::sessionName(session).data()));
+  }
 }
 
-// Qt would abort with a page of advice; one line says what is missing.
-bool displayReachable() {
-  if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
-  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-  const bool reachable = xcb_connection_has_error(connection) == 0;
-  xcb_disconnect(connection);
-  return reachable;
+// Qt ends the process itself when its display goes away (a compositor that quit or
+// crashed); the log keeps its last word, written before the process is gone.
+const varek::Log* fatalLog = nullptr;
+QtMessageHandler qtHandler = nullptr;
+
+void logFatalMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  // Qt's Wayland platform says that the connection broke as a warning, then exits at once.
+  const bool lastWord = type == QtFatalMsg ||
+                        (type == QtWarningMsg && message.startsWith("The Wayland connection"));
+  if (lastWord && fatalLog != nullptr) {
+    fatalLog->write("Beendet von Qt: " + message.toStdString());
+  }
+  if (qtHandler != nullptr) qtHandler(type, context, message);
 }
 
 // Qt adopts the user's locale for the C library, and printf would then write a decimal
@@ -216,7 +236,7 @@ bool handOverCopy(const std::string& text) {
     message << QString::fromStdString(text);
     if (sendAndWait(bus, message)) return true;
   }
-  if (!displayReachable()) return false;
+  if (!varek::x11Reachable()) return false;
   int input[2];
   int ready[2];
   if (pipe2(input, O_CLOEXEC) != 0) return false;
@@ -307,20 +327,23 @@ void toggleOtherLauncher(QDBusConnection& bus) {
 
 // "varek 0.1 gestartet: Sitzung x11, Desktop GNOME, Kürzel Alt+Leertaste bereit, fehlt:
 // nichts", so that a report from a user's log says on what the launcher ran.
-std::string startLine(varek::AppDelegate& delegate, const varek::Platform& platform) {
+std::string startLine(varek::AppDelegate& delegate, varek::LinuxPlatform& desktop) {
   const auto variable = [](const char* name, const char* otherwise) {
     const char* value = std::getenv(name);
     return std::string(value != nullptr && *value != '\0' ? value : otherwise);
   };
-  const std::string session = variable(
-      "XDG_SESSION_TYPE", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? "x11" : "wayland");
+  const varek::Platform platform = desktop.platform();
+  const std::string session(varek::sessionName(desktop.display()));
   varek::Hotkey& hotkey = delegate.hotkey();
   std::string missing;
   const auto lacks = [&missing](const char* what) {
     missing += (missing.empty() ? "" : ", ") + std::string(what);
   };
   if (!hotkey.registered()) lacks("Tastenkürzel");
-  if (!platform.windowServer.isTrusted()) lacks("Fenstersteuerung (EWMH-Fenstermanager)");
+  if (!platform.windowServer.isTrusted()) {
+    lacks(desktop.display() == varek::DisplaySession::x11 ? "Fenstersteuerung (EWMH-Fenstermanager)"
+                                                          : "Fenstersteuerung");
+  }
   if (!QSystemTrayIcon::isSystemTrayAvailable()) lacks("Symbol in der Leiste");
   if (QDBusConnection::sessionBus().isConnected() == false) lacks("Sitzungsbus");
   return varek::versionText() + " gestartet: Sitzung " + session + ", Desktop " +
@@ -333,11 +356,15 @@ std::string startLine(varek::AppDelegate& delegate, const varek::Platform& platf
 // The launcher: one per session, known by its bus name. A second start toggles the panel
 // of the first and leaves.
 int runLauncher(int argc, char** argv) {
-  preferX11();
-  if (!displayReachable()) {
-    std::fprintf(stderr, "varek: keine Anzeige (DISPLAY) – der Starter braucht X11\n");
+  const varek::DisplaySession session = varek::reachableDisplaySession();
+  if (session == varek::DisplaySession::none) {
+    std::fprintf(stderr,
+                 "varek: keine Anzeige erreichbar (weder WAYLAND_DISPLAY noch DISPLAY) – der "
+                 "Starter braucht eine Wayland- oder X11-Sitzung\n");
     return 1;
   }
+  enterSession(session);
+  QGuiApplication::setDesktopFileName(kDesktopFileName);
   QApplication application(argc, argv);
   keepNumbersInCLocale();
   QApplication::setQuitOnLastWindowClosed(false);
@@ -349,12 +376,14 @@ int runLauncher(int argc, char** argv) {
   }
 
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
+  fatalLog = &desktop.log();
+  qtHandler = qInstallMessageHandler(logFatalMessages);
   varek::AppDelegate delegate(desktop.platform(), desktop.log());
   QTimer::singleShot(0, &delegate, [&] {
     delegate.start();
     // Owned by the panel.
     new varek::MemoryRelease(delegate.controller()->panel());
-    desktop.log().write(startLine(delegate, desktop.platform()));
+    desktop.log().write(startLine(delegate, desktop));
     // The name is claimed only once the signals are heard, so that a script that waits for
     // it may send them. Of two launchers started at the same moment, the later leaves here.
     if (bus.isConnected() && !bus.registerService(kSignalInterface)) {
@@ -362,7 +391,10 @@ int runLauncher(int argc, char** argv) {
       QCoreApplication::exit(0);
     }
   });
-  return application.exec();
+  const int status = application.exec();
+  qInstallMessageHandler(qtHandler);
+  fatalLog = nullptr;
+  return status;
 }
 
 }  // namespace

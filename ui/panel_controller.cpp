@@ -61,11 +61,13 @@ QScreen* screenUnderPointer() {
   return QGuiApplication::primaryScreen();
 }
 
-std::string openingLine(double milliseconds) {
+// "geöffnet in 12.3 ms"
+std::string timeLine(const char* what, const QElapsedTimer& since) {
   std::array<char, 32> digits{};
+  const double milliseconds = static_cast<double>(since.nsecsElapsed()) / 1e6;
   const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), milliseconds,
                                      std::chars_format::fixed, 1);
-  return "geöffnet in " + std::string(digits.data(), written.ptr) + " ms";
+  return std::string(what) + " in " + std::string(digits.data(), written.ptr) + " ms";
 }
 
 }  // namespace
@@ -76,7 +78,9 @@ PanelController::PanelController(const Platform& platform, Log& log, QObject* pa
       panel_(std::make_unique<VarekPanel>()),
       rootView_(new RootView(*model_, panel_.get())),
       fade_(new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get())),
-      log_(log) {
+      log_(log),
+      fades_(QGuiApplication::platformName() != QLatin1String("wayland")),
+      logsKeystrokes_(qEnvironmentVariable("VAREK_TIMINGS") == QLatin1String("1")) {
   rootView_->move(0, 0);
   model_->setObserver([view = rootView_](SearchModel::Field field) { view->modelChanged(field); });
   model_->setHide([controller = QPointer<PanelController>(this)] {
@@ -115,7 +119,7 @@ void PanelController::setShowSettings(std::function<void(QPoint)> show) {
   });
 }
 
-bool PanelController::isVisible() const { return panel_->isVisible(); }
+bool PanelController::isVisible() const { return panel_->shown(); }
 
 void PanelController::toggle() {
   if (isVisible()) {
@@ -125,22 +129,33 @@ void PanelController::toggle() {
   }
 }
 
+void PanelController::hotkeyPressed() {
+  const std::optional<VarekPanel::CompositorState> state = panel_->compositorState();
+  if (!state) {
+    toggle();
+  } else if (state->visible != isVisible()) {
+    state->visible ? show() : hide();
+  }
+}
+
 void PanelController::show() {
   opening_.start();
   model_->willShow();
-  model_->reset();
+  // A panel kept mapped was reset when it hid: keys may already have reached it.
+  if (!panel_->keptMapped()) model_->reset();
 
   if (QScreen* screen = screenUnderPointer()) {
     panel_->move(VarekPanel::origin(screen->availableGeometry()));
   }
   fade_->stop();
-  panel_->setWindowOpacity(0);
+  if (fades_) panel_->setWindowOpacity(0);
+  // A window kept mapped (on sway, in the scratchpad) is visible to Qt while hidden.
   const bool wasVisible = panel_->isVisible();
-  if (!wasVisible) activeSinceShow_ = false;
+  if (!panel_->shown()) activeSinceShow_ = false;
   panel_->present();
   rootView_->setTranslucent(panel_->composited());
   rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
-  fade_->start();
+  if (fades_) fade_->start();
   if (wasVisible) {
     // A window already on the screen gets no new exposure; it paints at once instead.
     panel_->repaint();
@@ -152,7 +167,7 @@ void PanelController::show() {
 }
 
 void PanelController::logOpening() {
-  log_.write(openingLine(static_cast<double>(opening_.nsecsElapsed()) / 1e6));
+  log_.write(timeLine("geöffnet", opening_));
   stopAwaitingFirstFrame();
 }
 
@@ -173,10 +188,16 @@ void PanelController::afterOpening(std::function<void()> job) {
 }
 
 void PanelController::hide() {
-  if (!panel_->isVisible()) return;
+  if (!panel_->shown()) return;
   fade_->stop();
-  panel_->hide();
+  panel_->dismiss();
   keysInstalled_ = false;
+  keystroke_.invalidate();
+  if (panel_->keptMapped()) {
+    // sway shows the last frame again at once when it next shows the window.
+    model_->reset();
+    panel_->repaint();
+  }
   // An opening hidden before its first frame writes no line; what waited for that line is
   // not held back any longer.
   stopAwaitingFirstFrame();
@@ -188,7 +209,7 @@ void PanelController::installKeys() { keysInstalled_ = true; }
 // such a window back until a corner shows, and without a compositor its zero opacity does
 // not hide it. The image runs the same layout, fonts and painting code.
 void PanelController::warmUp() {
-  if (panel_->isVisible()) return;
+  if (panel_->shown()) return;
   model_->willShow();
   for (const char* query : kWarmUpQueries) {
     model_->setQuery(query);
@@ -196,6 +217,7 @@ void PanelController::warmUp() {
   }
   model_->reset();
   drawOffscreen();
+  panel_->prepare();
 }
 
 void PanelController::drawOffscreen() {
@@ -204,19 +226,40 @@ void PanelController::drawOffscreen() {
 }
 
 bool PanelController::eventFilter(QObject* watched, QEvent* event) {
+  // Qt repaints widgets on an update request to the panel or, synced to the compositor's
+  // frames, to its window.
+  if (event->type() == QEvent::UpdateRequest && keystroke_.isValid()) {
+    // The repaint, its flush included, of what the keys since the last one changed.
+    watched->event(event);
+    log_.write(timeLine("Taste bis Liste", keystroke_));
+    keystroke_.invalidate();
+    return true;
+  }
   if (watched == panel_.get()) {
     if (event->type() == QEvent::WindowActivate) {
+      // sway showed the panel from its scratchpad (the hotkey's binding): an opening, before
+      // the keys typed after the hotkey arrive.
+      if (!panel_->shown() && panel_->keptMapped()) show();
       activeSinceShow_ = true;
     } else if (event->type() == QEvent::WindowDeactivate && activeSinceShow_) {
       // Another window took the focus: a click elsewhere, another window coming forward.
-      hide();
+      // Qt may hear late of a focus that sway has given back since.
+      const auto state = panel_->compositorState();
+      if (!state || !state->focused) hide();
     }
     return false;
   }
   if (watched != panel_->windowHandle()) return false;
 
+  // sway showed and focused the panel kept in its scratchpad, and the keys typed after the
+  // hotkey came before Qt's word of the focus.
+  if (event->type() == QEvent::KeyPress && !panel_->shown() && panel_->keptMapped()) show();
   if (event->type() == QEvent::KeyPress && keysInstalled_) {
     const auto& key = static_cast<const QKeyEvent&>(*event);
+    // Only keys that change the list: a lone modifier would time the caret's next blink.
+    const bool changesList = !key.text().isEmpty() || key.key() == Qt::Key_Backspace ||
+                             key.key() == Qt::Key_Up || key.key() == Qt::Key_Down;
+    if (logsKeystrokes_ && changesList && !keystroke_.isValid()) keystroke_.start();
     if (handle(key)) return true;
     // A Super combination the panel does not use goes on to the field as a key that types
     // nothing: X11 gives it its character, which the field would otherwise insert.

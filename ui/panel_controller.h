@@ -33,8 +33,12 @@ class PanelController : public QObject {
   SearchModel& model();
   void show();
   void hide();
-  // Hides a visible panel, shows a hidden one: the hotkey and the "toggle" signal.
+  // Hides a visible panel, shows a hidden one: the "toggle" signal, and the hotkey where
+  // the desktop leaves the panel to the launcher.
   void toggle();
+  // The hotkey. On sway its binding shows or hides the panel before the launcher hears of
+  // the press, and the panel follows what sway did; elsewhere the same as toggle().
+  void hotkeyPressed();
   bool isVisible() const;
   // Runs the job once the opening under way has written its line, at once when none is:
   // what a caller logs about the panel it just opened reads after the opening itself.
@@ -67,6 +71,11 @@ class PanelController : public QObject {
   RootView* rootView_;        // owned by the panel
   QPropertyAnimation* fade_;  // owned by the panel
   Log& log_;
+  // Wayland lets no client set its window's opacity.
+  const bool fades_;
+  // VAREK_TIMINGS=1: each repaint after keys logs how long ago the first of them arrived.
+  const bool logsKeystrokes_;
+  QElapsedTimer keystroke_;
   // Set while the panel is shown: keys of the panel's window pass through handle().
   bool keysInstalled_ = false;
   // From show() until the first frame is on the screen.

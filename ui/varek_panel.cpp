@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QRegion>
+#include <QTimer>
 #include <QTransform>
 #include <algorithm>
 #include <array>
@@ -17,6 +18,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef VAREK_WAYLAND
+#include "ui/sway_scratchpad.h"
+#endif
 
 namespace varek {
 namespace {
@@ -52,6 +57,10 @@ constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 // takes longer than this is not waited for, rather than blocking the hotkey.
 constexpr auto kWindowManagerWait = std::chrono::milliseconds(200);
 constexpr auto kPollInterval = std::chrono::microseconds(100);
+// sway maps a window a frame or two after Qt shows it; a command for the window is tried
+// again this often, for at most a second.
+constexpr int kSwayRetryMs = 10;
+constexpr int kSwayRetries = 100;
 
 struct FreeReply {
   void operator()(void* reply) const { std::free(reply); }
@@ -104,6 +113,13 @@ VarekPanel::VarekPanel(QWidget* parent)
   setWindowTitle(QStringLiteral("Varek"));
   winId();
 
+#ifdef VAREK_WAYLAND
+  if (QGuiApplication::platformName() == QLatin1String("wayland") &&
+      !qEnvironmentVariableIsEmpty("SWAYSOCK")) {
+    sway_ = std::make_unique<SwayScratchpad>(kAppId);
+    if (!sway_->connected() || !sway_->addRuleOnce()) sway_.reset();
+  }
+#endif
   xcb_connection_t* connection = x11Connection();
   if (!connection) return;
   std::array<xcb_intern_atom_cookie_t, kAtomNames.size()> cookies{};
@@ -139,7 +155,19 @@ QPoint VarekPanel::origin(const QRect& visibleFrame) {
           static_cast<int>(std::lround(visibleFrame.top() + topBelowFrameTop))};
 }
 
+VarekPanel::~VarekPanel() = default;
+
 void VarekPanel::present() {
+#ifdef VAREK_WAYLAND
+  if (sway_) {
+    shownOnSway_ = true;
+    // Also when sway's binding showed it already: Qt may not know yet whether it has the
+    // focus, and sway's answer is as quick as the question.
+    if (!isVisible()) show();
+    commandSway([](SwayScratchpad& sway) { return sway.show(); });
+    return;
+  }
+#endif
   composited_ = compositorRuns();
   // Unblended, the clear corners around the card would show black.
   cutToCard(!composited_);
@@ -148,6 +176,50 @@ void VarekPanel::present() {
   raise();
   activateWindow();
   takeKeyboardFocus();
+}
+
+void VarekPanel::dismiss() {
+#ifdef VAREK_WAYLAND
+  if (sway_) {
+    shownOnSway_ = false;
+    commandSway([](SwayScratchpad& sway) { return sway.hide(); });
+    return;
+  }
+#endif
+  hide();
+}
+
+bool VarekPanel::shown() const { return sway_ ? shownOnSway_ : isVisible(); }
+
+void VarekPanel::prepare() {
+  // The rule puts the window in the scratchpad as it maps.
+  if (sway_ && !isVisible()) show();
+}
+
+std::optional<VarekPanel::CompositorState> VarekPanel::compositorState() {
+#ifdef VAREK_WAYLAND
+  if (!sway_) return std::nullopt;
+  if (const std::optional<SwayScratchpad::Window> window = sway_->window()) {
+    return CompositorState{.visible = window->visible, .focused = window->focused};
+  }
+#endif
+  return std::nullopt;
+}
+
+void VarekPanel::commandSway(std::function<bool(SwayScratchpad&)> command) {
+#ifdef VAREK_WAYLAND
+  const int call = ++swayCommands_;
+  auto attempt = std::make_shared<std::function<void(int)>>();
+  *attempt = [this, call, command = std::move(command), weak = std::weak_ptr(attempt)](int left) {
+    if (call != swayCommands_ || command(*sway_) || left == 0) return;
+    QTimer::singleShot(kSwayRetryMs, this, [retry = weak.lock(), left] {
+      if (retry) (*retry)(left - 1);
+    });
+  };
+  (*attempt)(kSwayRetries);
+#else
+  (void)command;
+#endif
 }
 
 void VarekPanel::markAsPanel() {

@@ -1,6 +1,7 @@
 #include "platform/linux/linux_platform.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThreadPool>
 #include <chrono>
 #include <filesystem>
@@ -13,6 +14,9 @@
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_workspace.h"
 #include "platform/linux/xdg_paths.h"
+#ifdef VAREK_WAYLAND
+#include "platform/wayland/wayland_connection.h"
+#endif
 
 namespace varek {
 namespace {
@@ -67,15 +71,10 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
   log_ = std::make_unique<Log>(paths->logFile(), *clock_);
   defaults_ = std::make_unique<JsonDefaults>(paths->configFile());
   scheduler_ = std::make_unique<QtScheduler>();
-  if (options.clipboard && session.pasteboard) {
-    pasteboard_ = session.pasteboard();
-  } else {
-    pasteboard_ = std::make_unique<AbsentPasteboard>();
-  }
-  desktop_ = std::make_unique<X11Desktop>();
-  workspace_ = std::make_unique<X11Workspace>(*desktop_);
-  windowServer_ =
-      std::make_unique<X11WindowServer>(*desktop_, log_.get(), std::move(session.screens));
+  display_ = namedDisplaySession();
+  if (display_ == DisplaySession::wayland) connectWayland();
+  if (!options.clipboard) session.pasteboard = nullptr;
+  makeWindowParts(session);
   fileIndex_ = std::make_unique<TrackerFileIndex>(
       *scheduler_, TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
   auto dictionary = std::make_unique<DictdDictionary>();
@@ -92,6 +91,37 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
   }
   appScanner_ = std::make_unique<DesktopEntryScanner>();
   paths_ = std::move(paths);
+}
+
+void LinuxPlatform::connectWayland() {
+#ifdef VAREK_WAYLAND
+  wayland_ = std::make_unique<WaylandConnection>();
+  if (wayland_->state() != WaylandConnection::State::connected) {
+    log_->write("Keine Verbindung zum Wayland-Compositor: " + wayland_->error().message());
+    wayland_.reset();
+    return;
+  }
+  waylandEvents_ = std::make_unique<QSocketNotifier>(wayland_->fd(), QSocketNotifier::Read);
+  QObject::connect(waylandEvents_.get(), &QSocketNotifier::activated, [this] {
+    if (wayland_->update() != WaylandConnection::State::lost) return;
+    // Said once: the descriptor stays readable (closed) from now on.
+    waylandEvents_->setEnabled(false);
+    log_->write("Verbindung zum Wayland-Compositor verloren: " + wayland_->error().message());
+  });
+#endif
+}
+
+// The Wayland session keeps the X11 parts until its own are built in here, given no X
+// display: XWayland's windows are only some of the desktop's, and its window manager
+// answers none of the EWMH requests. Without a display they list no windows, and opening
+// files and applications works the same in every session.
+void LinuxPlatform::makeWindowParts(Session& session) {
+  pasteboard_ = session.pasteboard ? session.pasteboard() : std::make_unique<AbsentPasteboard>();
+  const bool x11 = display_ == DisplaySession::x11;
+  desktop_ = std::make_unique<X11Desktop>(x11 ? std::nullopt : std::optional<std::string>(""));
+  workspace_ = std::make_unique<X11Workspace>(*desktop_);
+  windowServer_ =
+      std::make_unique<X11WindowServer>(*desktop_, log_.get(), std::move(session.screens));
 }
 
 LinuxPlatform::~LinuxPlatform() {

@@ -9,12 +9,16 @@
 #include <memory>
 
 #include "app/log.h"
+#include "platform/linux/display_session.h"
 #include "platform/x11/x11_window_server.h"
 #include "platform/platform.h"
+
+class QSocketNotifier;
 
 namespace varek {
 
 class QtScheduler;
+class WaylandConnection;
 class X11Desktop;
 class X11Workspace;
 
@@ -47,6 +51,11 @@ class LinuxPlatform {
 
   Platform platform();
   Log& log() { return *log_; }
+  // The session the environment names (namedDisplaySession()).
+  DisplaySession display() const { return display_; }
+  // The backend's own connection to the compositor in a Wayland session, watched by the
+  // event loop; null in other sessions, or when the compositor did not answer at start.
+  WaylandConnection* wayland() { return wayland_.get(); }
 
   // For a process that runs one row and exits: lets the background jobs started so far
   // finish (at most this long) and delivers what they report, then says how often the
@@ -54,11 +63,19 @@ class LinuxPlatform {
   int beepsAfterJobs(int milliseconds);
 
  private:
+  // Connects to the compositor and lets the event loop hand its events over.
+  void connectWayland();
+  // What reads and acts on the windows, by windowing system.
+  void makeWindowParts(Session& session);
+
+  DisplaySession display_ = DisplaySession::none;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Paths> paths_;
   std::unique_ptr<Log> log_;
   std::unique_ptr<QtScheduler> scheduler_;
   std::unique_ptr<Defaults> defaults_;
+  std::unique_ptr<WaylandConnection> wayland_;
+  std::unique_ptr<QSocketNotifier> waylandEvents_;
   std::unique_ptr<Pasteboard> pasteboard_;
   std::unique_ptr<X11Desktop> desktop_;
   std::unique_ptr<X11Workspace> workspace_;

@@ -46,6 +46,9 @@ check "no macOS words" "$(grep -oE '⌘|⌥|⌃|Finder|Spotlight|macOS|Systemein
 
 status() { "$@" >/dev/null 2>&1; echo $?; }
 check "version without a display" "$("$varek" --version)" '^varek [0-9]+\.[0-9]+'
+check "a launcher without any display, also with a silent compositor named, says so" \
+  "$("$varek" 2>&1; echo "$?"; WAYLAND_DISPLAY="$home/none" "$varek" 2>&1; echo "$?")" \
+  '^(varek: keine Anzeige erreichbar \(weder WAYLAND_DISPLAY noch DISPLAY\) – der Starter braucht eine Wayland- oder X11-Sitzung.1.?){2}$'
 # Muting fails without a sound server: none is reachable from this run's runtime folder.
 check "exit codes: help, unknown signal, query without text, reveal without a path, failed mute" \
   "$(status "$varek" --help) $(status "$varek" signal explode) $(status "$varek" query) $(

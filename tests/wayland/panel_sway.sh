@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The launcher on sway, end to end: Alt+Space with text typed right after it in the same
+# stream shows the panel floating and centred with the whole text in it, Return runs the
+# row and sends the panel back to the scratchpad with the focus on the window before; the
+# launcher ends, with a last log line and its stores intact, when sway goes away.
+#   panel_sway.sh VAREK_BINARY SCREENSHOT_FILE   (inside scripts/with-sway)
+set -uo pipefail
+varek="$1" screenshot="$2"
+fixture="$(mktemp -d)"
+trap 'rm -rf "$fixture"' EXIT
+mkdir -p "$fixture/applications" "$(dirname "$screenshot")"
+cat >"$fixture/applications/sondenwerkzeug.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Sondenwerkzeug
+Exec=touch $fixture/ran
+ENTRY
+export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
+log="$XDG_STATE_HOME/Varek/Varek.log"
+app='zz.orvel.varek'
+passed=0 failures=0
+check() {  # check NAME ACTUAL EXPECTED-PATTERN
+  if [[ "$2" =~ $3 ]]; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $1: got «$2»"
+    failures=$((failures + 1))
+  fi
+}
+# "app_id floating visible focused x y width height" of each window in sway's tree.
+windows() {
+  swaymsg -t get_tree | python3 -c 'import json, sys
+def walk(node):
+    if node.get("app_id"):
+        r = node["rect"]
+        print(node["app_id"], node["type"], node["visible"], node["focused"], r["x"], r["y"], r["width"], r["height"])
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))'
+}
+until_true() {  # until_true COMMAND…: at most 10 s
+  for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
+panel() { windows | grep "^$app "; }
+press() { wtype -k Shift_L -M alt -k space -m alt "$@"; }
+
+foot -a before -T before sleep 600 >/dev/null 2>&1 &
+until_true sh -c "swaymsg -t get_tree | grep -q '\"app_id\": \"before\"'"
+"$varek" >/dev/null 2>&1 &
+launcher=$!
+# Mapped into the scratchpad before any hotkey: the first press finds it there.
+until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
+check "kept hidden in the scratchpad" "$(panel)" "^$app floating_con False False"
+check "this sway marked as having the rule" "$(ls "$XDG_RUNTIME_DIR")" "varek-sway-rule\.${SWAYSOCK##*/}"
+# What the hotkey's binding on sway runs: the nop tells the launcher of the press. sway
+# takes the escaped quotes of a double-quoted command literally; single quotes keep them.
+swaymsg "bindsym Mod1+space '[app_id=\"$app\"] scratchpad show; nop varek toggle'" >/dev/null
+
+press "12*7+3"
+until_true sh -c "grep -q 'Taste bis Liste' '$log'"
+check "floating and centred at the panel's size, focused" "$(panel)" \
+  "^$app floating_con True True 590 305 740 470$"
+grim "$screenshot" && grim -t ppm "$fixture/screen.ppm"
+# The card: the panel's translucent violet-grey tint over the grey desktop, in a corner of
+# the list where no text is drawn, and the bare desktop beside the panel.
+check "the card on the screenshot" "$(python3 - "$fixture/screen.ppm" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+magic, width, height, depth, pixels = data.split(maxsplit=4)
+width = int(width)
+def pixel(x, y):
+    at = 3 * (y * width + x)
+    return tuple(pixels[at:at + 3])
+inside, outside = pixel(590 + 700, 305 + 400), pixel(590 - 40, 305 + 400)
+tinted = inside != outside and inside[2] > inside[1] and outside[2] == outside[1]
+print("card" if tinted else f"none {inside} {outside}")
+PY
+)" '^card$'
+wtype -k Shift_L -k Return
+until_true sh -c "grep -q '„87“' '$log'"
+check "the whole text arrived: its result was acted on" "$(grep -c '„87“' "$log")" '^[1-9]'
+
+press "Sondenwerkzeug" -k Return
+until_true test -e "$fixture/ran"
+check "Return runs the row" "$(test -e "$fixture/ran" && echo ran)" '^ran$'
+until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
+check "back in the scratchpad" "$(panel)" "^$app floating_con False False"
+check "the window before has the focus again" "$(windows | grep '^before ')" '^before con True True'
+check "timings logged" "$(grep -c 'geöffnet in\|Taste bis Liste in' "$log")" '^[2-9]|[1-9][0-9]'
+
+# sway's IPC socket carries its process id.
+sway_pid="${SWAYSOCK%.sock}"; sway_pid="${sway_pid##*.}"
+kill "$sway_pid"
+until_true sh -c "! kill -0 $launcher 2>/dev/null"
+check "the launcher ends with sway" "$(kill -0 "$launcher" 2>/dev/null && echo running || echo ended)" '^ended$'
+check "its last word is logged" "$(tail -n 3 "$log")" 'Beendet von Qt: |Wayland-Compositor verloren'
+stores=$(find "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" -name '*.json' 2>/dev/null)
+check "stores intact" "$(for store in $stores; do python3 -m json.tool "$store" >/dev/null || echo "$store"; done)" '^$'
+
+grep -E 'geöffnet in|Taste bis Liste in|Beendet|verloren' "$log" | sed 's/^[^ ]* //' >&2
+echo "$passed passed, $failures failed"
+((failures == 0))
