@@ -320,7 +320,9 @@ std::string startLine(varek::AppDelegate& delegate, const varek::Platform& platf
     missing += (missing.empty() ? "" : ", ") + std::string(what);
   };
   if (!hotkey.registered()) lacks("Tastenkürzel");
-  if (!platform.windowServer.isTrusted()) lacks("Fenstersteuerung (EWMH-Fenstermanager)");
+  if (!platform.windowServer.isTrusted()) {
+    lacks(("Fenstersteuerung (" + platform.windowServer.unreachableCause() + ")").c_str());
+  }
   if (!QSystemTrayIcon::isSystemTrayAvailable()) lacks("Symbol in der Leiste");
   if (QDBusConnection::sessionBus().isConnected() == false) lacks("Sitzungsbus");
   return varek::versionText() + " gestartet: Sitzung " + session + ", Desktop " +
