@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/listening_socket.h"
 #include "tests/support/scoped_variable.h"
 #include "virtual-keyboard-unstable-v1-client.h"
 #include "wlr-data-control-unstable-v1-client.h"
@@ -20,24 +21,6 @@ namespace {
 
 using Capability = WaylandConnection::Capability;
 using State = WaylandConnection::State;
-
-// A listening socket at a fresh path, that nobody serves until given to a server.
-struct Listener {
-  std::filesystem::path path =
-      std::filesystem::path(testing::TempDir()) / ("wayland-test-" + std::to_string(getpid()));
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  Listener() {
-    std::filesystem::remove(path);
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(fd, 1);
-  }
-  ~Listener() {
-    close(fd);
-    std::filesystem::remove(path);
-  }
-};
 
 // Runs under scripts/with-sway, whose sway 1.7 offers every capability, those with
 // descriptions of our own in at least the version they describe.
@@ -69,7 +52,7 @@ TEST(WaylandConnection, listsWhatSwayOffers) {
 
 // No display, an unreachable one and a silent one leave the connection absent with a reason.
 TEST(WaylandConnection, failsCleanlyWithoutACompositor) {
-  Listener silent;
+  test::Listener silent;
   const struct {
     const char* name;
     std::optional<std::string> display;
@@ -94,7 +77,7 @@ TEST(WaylandConnection, failsCleanlyWithoutACompositor) {
 
 // A compositor that quits leaves a lost connection behind, and no crash.
 TEST(WaylandConnection, reportsACompositorThatVanishes) {
-  Listener listener;
+  test::Listener listener;
   wl_display* server = wl_display_create();
   wl_global_create(server, &wl_seat_interface, 7, nullptr,
                    [](wl_client*, void*, uint32_t, uint32_t) {});

@@ -5,10 +5,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <wayland-server.h>
 
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/wayland/sway_ipc.h"
@@ -16,6 +18,8 @@
 #include "platform/wayland/wayland_workspace.h"
 #include "search/unicode.h"
 #include "sources/windows.h"
+#include "tests/support/listening_socket.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client.h"
 
 extern char** environ;
 
@@ -168,6 +172,65 @@ TEST(WaylandWindows, boundsAndCleansAHostileTitle) {
   EXPECT_LE(title.size(), WaylandToplevels::kTextCharacters * 4);
   EXPECT_TRUE(title.starts_with("\uFFFD\uFFFD\uFFFD(x")) << title.substr(0, 20);
   EXPECT_EQ(unicode::utf8(unicode::scalars(title)), title);
+}
+
+// Event numbers, in the order the protocol's description lists its events.
+constexpr std::uint32_t kToplevelEvent = 0, kFinishedEvent = 1;
+constexpr std::uint32_t kTitleEvent = 0, kDoneEvent = 5;
+
+// The server's side of the compositor below: requests are answered by nobody, and a destroy
+// request frees the object.
+int ignore(const void*, void* target, std::uint32_t, const wl_message* message, wl_argument*) {
+  if (std::string_view(message->name) == "destroy") {
+    wl_resource_destroy(static_cast<wl_resource*>(target));
+  }
+  return 0;
+}
+
+// Lists one window named with a stray byte, then stops listing when finish is set.
+void listOneWindow(wl_client* client, void* finish, std::uint32_t version, std::uint32_t id) {
+  wl_resource* manager =
+      wl_resource_create(client, &zwlr_foreign_toplevel_manager_v1_interface, version, id);
+  wl_resource* toplevel =
+      wl_resource_create(client, &zwlr_foreign_toplevel_handle_v1_interface, version, 0);
+  wl_resource_set_dispatcher(manager, ignore, nullptr, nullptr, nullptr);
+  wl_resource_set_dispatcher(toplevel, ignore, nullptr, nullptr, nullptr);
+  wl_resource_post_event(manager, kToplevelEvent, toplevel);
+  wl_resource_post_event(toplevel, kTitleEvent, "Brief\xff");
+  wl_resource_post_event(toplevel, kDoneEvent);
+  if (finish) wl_resource_post_event(manager, kFinishedEvent);
+}
+
+// A compositor of the test's own lists one window, then stops listing or goes away: what was
+// listed is gone either way.
+TEST(WaylandWindows, forgetsEverythingWhenTheListEnds) {
+  for (const bool finishes : {false, true}) {
+    const test::Listener listener;
+    wl_display* server = wl_display_create();
+    wl_global_create(server, &zwlr_foreign_toplevel_manager_v1_interface, 3,
+                     finishes ? server : nullptr, listOneWindow);
+    ASSERT_EQ(wl_display_add_socket_fd(server, dup(listener.fd)), 0);
+    std::thread serving([server] { wl_display_run(server); });
+    {
+      WaylandConnection connection(listener.path.string());
+      WaylandToplevels toplevels(connection);
+      if (finishes) {
+        EXPECT_TRUE(toplevels.snapshot()->toplevels.empty());
+        EXPECT_FALSE(toplevels.available());
+      } else {
+        ASSERT_EQ(toplevels.snapshot()->toplevels.size(), 1U);
+        EXPECT_EQ(toplevels.snapshot()->toplevels.front().title, "Brief\uFFFD");
+      }
+      wl_display_terminate(server);
+      serving.join();
+      wl_display_destroy_clients(server);
+      connection.update();
+      toplevels.checkConnection();
+      EXPECT_TRUE(toplevels.snapshot()->toplevels.empty());
+      EXPECT_FALSE(toplevels.available());
+    }
+    wl_display_destroy(server);
+  }
 }
 
 // What the windows mode, the layout rows, the tray and the start line say on each desktop.
