@@ -60,7 +60,8 @@ class WaylandToplevels {
   // The list as it is now; callable on any thread.
   std::shared_ptr<const Snapshot> snapshot() const;
 
-  // Asks the compositor to focus the toplevel (and show it, when minimized).
+  // Asks the compositor to focus the toplevel (and show it, when minimized). On the
+  // connection's thread, as the two below.
   void activate(std::uint64_t id);
   // Asks the toplevel to close, as its close button would.
   void close(std::uint64_t id);

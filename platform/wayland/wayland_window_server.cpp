@@ -117,8 +117,7 @@ WaylandWindowServer::Means WaylandWindowServer::means() const {
   bool sway = false;
   {
     const std::lock_guard lock(swayMutex_);
-    if (sway_ && !sway_->connected()) sway_ = std::make_unique<SwayIpc>(sway_->socket());
-    sway = sway_ && sway_->connected();
+    sway = reconnectedSway();
   }
   return {.connected = connection_.state() == WaylandConnection::State::connected,
           .toplevels = toplevels_.available(),
@@ -126,12 +125,24 @@ WaylandWindowServer::Means WaylandWindowServer::means() const {
           .desktop = desktop ? desktop : ""};
 }
 
+bool WaylandWindowServer::reconnectedSway() const {
+  if (!sway_) return false;
+  // A request that failed closed the connection; sway may be back, or restarted.
+  if (!sway_->connected()) sway_ = std::make_unique<SwayIpc>(sway_->socket());
+  return sway_->connected();
+}
+
 bool WaylandWindowServer::isTrusted() const { return toplevels_.available(); }
 
 void WaylandWindowServer::requestTrust() {
   if (isTrusted() || toldWhatIsMissing_ || !log_) return;
   toldWhatIsMissing_ = true;
-  log_->write("windows: cannot be listed or moved: " + unreachableReason());
+  const Means now = means();
+  log_->write(!now.connected
+                  ? "windows: no Wayland compositor, so windows cannot be listed or moved"
+                  : "windows: the compositor lists no windows (no "
+                    "zwlr_foreign_toplevel_manager_v1), so they cannot be listed or "
+                    "moved");
 }
 
 std::string WaylandWindowServer::unreachableReason() const { return describe(means()).reason; }
@@ -169,9 +180,7 @@ std::optional<WindowId> WaylandWindowServer::focusedWindow(int pid) const {
 
 std::optional<std::string> WaylandWindowServer::askSway(SwayIpc::Message message) const {
   const std::lock_guard lock(swayMutex_);
-  if (!sway_) return std::nullopt;
-  // sway closes nothing on its side, but a restarted sway needs a fresh connection.
-  if (!sway_->connected()) sway_ = std::make_unique<SwayIpc>(sway_->socket());
+  if (!reconnectedSway()) return std::nullopt;
   return sway_->request(message);
 }
 
@@ -212,7 +221,7 @@ void WaylandWindowServer::setFrame(WindowId window, Rect frame) {
       std::to_string(std::max(1L, std::lround(target.height))) + ", move absolute position " +
       std::to_string(std::lround(target.x)) + " " + std::to_string(std::lround(target.y));
   const std::lock_guard lock(swayMutex_);
-  if (sway_ && !sway_->command(commands) && log_) {
+  if (reconnectedSway() && !sway_->command(commands) && log_) {
     log_->write("windows: sway did not place the window: " + sway_->error());
   }
 }

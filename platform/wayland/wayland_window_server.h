@@ -89,6 +89,9 @@ class WaylandWindowServer : public WindowServer {
   // sway's id of the toplevel's container, and its rectangle in the layout.
   std::optional<std::pair<long long, Rect>> container(WindowId window) const;
   std::optional<std::string> askSway(SwayIpc::Message message) const;
+  // Whether sway answers, connecting afresh when the last request broke the connection;
+  // called with swayMutex_ held.
+  bool reconnectedSway() const;
 
   const WaylandConnection& connection_;
   WaylandToplevels& toplevels_;

@@ -124,7 +124,9 @@ TEST(WaylandWindows, listsFocusesPlacesAndClosesRealWindows) {
       desktop.until([] { return swayWindow("varek-one").value_or(Json())["focused"] == true; }));
   ASSERT_TRUE(desktop.until([&] { return desktop.workspace.frontmostApplication() == first; }));
 
-  // A stand-in for our own panel takes focus; the application the user came from stays.
+  // A stand-in for our own panel takes focus; the application the user came from stays. It
+  // floats as the panel does, so that no window beside it changes size.
+  SwayIpc().command("for_window [app_id=\"zz.orvel.varek\"] floating enable");
   const Foot panel(std::string(WaylandToplevels::kOwnAppId), "Varek");
   ASSERT_TRUE(desktop.until([&] {
     const auto snapshot = desktop.toplevels.snapshot();
@@ -141,6 +143,8 @@ TEST(WaylandWindows, listsFocusesPlacesAndClosesRealWindows) {
   ASSERT_TRUE(
       desktop.until([] { return swayWindow("varek-one").value_or(Json())["focused"] == true; }));
   Windows::place(Windows::Layout::left, first, desktop.windowServer, desktop.workspace);
+  // sway applies the new geometry once the terminal has taken it.
+  desktop.until([] { return swayWindow("varek-one").value_or(Json())["rect"]["width"] == 960; });
   const Json placed = swayWindow("varek-one").value_or(Json());
   const int titleBar = placed["deco_rect"]["height"];
   EXPECT_EQ(placed["type"], "floating_con");
