@@ -185,10 +185,13 @@ void AppDelegate::rebuildMenu() {
     if (controller_) controller_->model().clipboard().clear();
   });
 
-  // X11 has no permission to grant: what can be missing is a window manager that speaks
-  // EWMH, which only the user can start, so the menu says so and offers nothing to click.
+  // What is missing only the user can change (start a window manager, change desktops),
+  // so the menu says so and offers nothing to click.
   if (!platform_.windowServer.isTrusted()) {
-    menu_.addAction("Fensterliste fehlt: kein EWMH-Fenstermanager")->setEnabled(false);
+    menu_
+        .addAction(QString::fromStdString("Fensterliste fehlt: " +
+                                          platform_.windowServer.unreachableCause()))
+        ->setEnabled(false);
   }
 
   QAction* login =

@@ -341,8 +341,7 @@ std::string startLine(varek::AppDelegate& delegate, varek::LinuxPlatform& deskto
   };
   if (!hotkey.registered()) lacks("Tastenkürzel");
   if (!platform.windowServer.isTrusted()) {
-    lacks(desktop.display() == varek::DisplaySession::x11 ? "Fenstersteuerung (EWMH-Fenstermanager)"
-                                                          : "Fenstersteuerung");
+    lacks(("Fenstersteuerung (" + platform.windowServer.unreachableCause() + ")").c_str());
   }
   if (!QSystemTrayIcon::isSystemTrayAvailable()) lacks("Symbol in der Leiste");
   if (QDBusConnection::sessionBus().isConnected() == false) lacks("Sitzungsbus");

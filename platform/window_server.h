@@ -26,6 +26,15 @@ class WindowServer {
   virtual bool isTrusted() const = 0;
   // Asks the user to allow it, where the desktop has such a prompt.
   virtual void requestTrust() = 0;
+  // Why windows are out of reach on this desktop and what the user can do about it, as one
+  // German sentence; empty while isTrusted().
+  virtual std::string unreachableReason() const = 0;
+  // The same in a few words, for a menu line or a log ("kein EWMH-Fenstermanager").
+  virtual std::string unreachableCause() const = 0;
+  // Whether windows can be moved and resized into a layout here.
+  virtual bool canPlaceWindows() const = 0;
+  // Why not, in a few German words for a layout's row; empty while canPlaceWindows().
+  virtual std::string placementReason() const = 0;
 
   struct WindowInfo {
     WindowId id;

@@ -18,9 +18,6 @@ constexpr std::size_t kTitleCharacters = 200;
 constexpr std::size_t kRecentCount = 8;
 // The panel must be hidden and the previous application focused before the keystroke.
 constexpr double kPasteDelaySeconds = 0.12;
-// Why windows are out of reach, and what helps.
-constexpr const char* kNoWindowManager =
-    "Kein Fenstermanager mit EWMH – z. B. Openbox, Xfwm oder KWin starten";
 // Seconds between the Unix epoch and 2001-01-01, the origin of stored times.
 constexpr double kUnixOffset = 978'307'200;
 
@@ -156,11 +153,10 @@ std::vector<Item> SearchModel::clipboardItems(std::string_view query) {
 std::vector<Item> SearchModel::windowItems(std::string_view query) {
   WindowServer& windowServer = platform_.windowServer;
   if (!windowServer.isTrusted()) {
-    // There is no permission to grant: what is missing is a window manager that tells
-    // other programs about its windows.
+    // The desktop decides what is missing and what helps.
     return {{.id = "ax",
              .title = "Fenster nicht erreichbar",
-             .subtitle = kNoWindowManager,
+             .subtitle = windowServer.unreachableReason(),
              .kind = Item::Kind::command,
              .icon = {Item::Icon::Symbol{"hand.raised.fill", SystemColor::orange}},
              .score = 0,

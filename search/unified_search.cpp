@@ -178,14 +178,15 @@ Item SearchModel::appItem(const AppIndex::Entry& entry, std::string id, double s
 }
 
 Item SearchModel::layoutItem(Windows::Layout layout, std::string id, double score) {
-  const bool trusted = platform_.windowServer.isTrusted();
-  std::string subtitle = "Braucht einen Fenstermanager mit EWMH";
-  if (trusted) {
+  const bool placeable =
+      platform_.windowServer.isTrusted() && platform_.windowServer.canPlaceWindows();
+  std::string subtitle = platform_.windowServer.placementReason();
+  if (placeable) {
     subtitle =
         previousApp_ && !previousApp_->name.empty() ? previousApp_->name : "Vorderstes Fenster";
   }
   std::function<void()> run;
-  if (trusted) {
+  if (placeable) {
     std::weak_ptr<SearchModel> weak = weak_from_this();
     const Platform platform = platform_;
     run = [weak, platform, layout] {

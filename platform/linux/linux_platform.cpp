@@ -16,7 +16,13 @@
 #include "platform/linux/xdg_paths.h"
 #ifdef VAREK_WAYLAND
 #include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_keyboard.h"
+#include "platform/wayland/wayland_pasteboard.h"
+#include "platform/wayland/wayland_toplevels.h"
+#include "platform/wayland/wayland_window_server.h"
+#include "platform/wayland/wayland_workspace.h"
 #endif
+#include "platform/x11/x11_clipboard.h"
 
 namespace varek {
 namespace {
@@ -74,7 +80,7 @@ LinuxPlatform::LinuxPlatform(Options options, Session session) {
   display_ = namedDisplaySession();
   if (display_ == DisplaySession::wayland) connectWayland();
   if (!options.clipboard) session.pasteboard = nullptr;
-  makeWindowParts(session);
+  makeWindowParts(options, session);
   fileIndex_ = std::make_unique<TrackerFileIndex>(
       *scheduler_, TrackerFileIndex::Setup{.home = paths->homeFolder(), .log = log_.get()});
   auto dictionary = std::make_unique<DictdDictionary>();
@@ -103,7 +109,9 @@ void LinuxPlatform::connectWayland() {
   }
   waylandEvents_ = std::make_unique<QSocketNotifier>(wayland_->fd(), QSocketNotifier::Read);
   QObject::connect(waylandEvents_.get(), &QSocketNotifier::activated, [this] {
-    if (wayland_->update() != WaylandConnection::State::lost) return;
+    const WaylandConnection::State state = wayland_->update();
+    if (toplevels_) toplevels_->checkConnection();
+    if (state != WaylandConnection::State::lost) return;
     // Said once: the descriptor stays readable (closed) from now on.
     waylandEvents_->setEnabled(false);
     log_->write("Verbindung zum Wayland-Compositor verloren: " + wayland_->error().message());
@@ -111,17 +119,56 @@ void LinuxPlatform::connectWayland() {
 #endif
 }
 
-// The Wayland session keeps the X11 parts until its own are built in here, given no X
-// display: XWayland's windows are only some of the desktop's, and its window manager
-// answers none of the EWMH requests. Without a display they list no windows, and opening
-// files and applications works the same in every session.
-void LinuxPlatform::makeWindowParts(Session& session) {
-  pasteboard_ = session.pasteboard ? session.pasteboard() : std::make_unique<AbsentPasteboard>();
+void LinuxPlatform::makeWindowParts(Options options, Session& session) {
+  if (makeWaylandParts(options, session)) return;
+  pasteboard_ = options.clipboard && session.pasteboard ? session.pasteboard()
+                                                        : std::make_unique<AbsentPasteboard>();
+  // A Wayland session whose compositor did not answer gets no X display either: XWayland's
+  // windows are only some of the desktop's. Without a display nothing is listed, and
+  // opening files and applications works the same in every session.
   const bool x11 = display_ == DisplaySession::x11;
   desktop_ = std::make_unique<X11Desktop>(x11 ? std::nullopt : std::optional<std::string>(""));
-  workspace_ = std::make_unique<X11Workspace>(*desktop_);
+  auto workspace = std::make_unique<X11Workspace>(*desktop_);
+  beeps_ = [workspace = workspace.get()] { return workspace->beeps(); };
+  workspace_ = std::move(workspace);
   windowServer_ =
       std::make_unique<X11WindowServer>(*desktop_, log_.get(), std::move(session.screens));
+}
+
+bool LinuxPlatform::makeWaylandParts([[maybe_unused]] Options options,
+                                     [[maybe_unused]] Session& session) {
+#ifdef VAREK_WAYLAND
+  if (!wayland_) return false;
+  toplevels_ = std::make_unique<WaylandToplevels>(*wayland_);
+  auto workspace = std::make_unique<WaylandWorkspace>(*toplevels_);
+  beeps_ = [workspace = workspace.get()] { return workspace->beeps(); };
+  workspace_ = std::move(workspace);
+  WaylandWindowServer::Paste paste;
+  if (options.clipboard) {
+    // Made once: its keymap must reach the compositor before the first paste.
+    keyboard_ = std::make_unique<WaylandKeyboard>(*wayland_);
+    if (keyboard_->available()) paste = [keyboard = keyboard_.get()] {
+      return keyboard->typePasteShortcut();
+    };
+  }
+  windowServer_ = std::make_unique<WaylandWindowServer>(*wayland_, *toplevels_, log_.get(),
+                                                        WaylandWindowServer::ScreenSource(),
+                                                        std::move(paste));
+  auto pasteboard = options.clipboard ? std::make_unique<WaylandPasteboard>(
+                                            *wayland_, &X11Clipboard::localFiles)
+                                      : nullptr;
+  if (pasteboard && pasteboard->available()) {
+    pasteboard_ = std::move(pasteboard);
+  } else if (options.clipboard && session.pasteboard) {
+    // Without data control Qt still sees the clipboard while the panel has focus.
+    pasteboard_ = session.pasteboard();
+  } else {
+    pasteboard_ = std::make_unique<AbsentPasteboard>();
+  }
+  return true;
+#else
+  return false;
+#endif
 }
 
 LinuxPlatform::~LinuxPlatform() {
@@ -133,7 +180,7 @@ int LinuxPlatform::beepsAfterJobs(int milliseconds) {
   scheduler_->waitForSerialQueues(milliseconds);
   // The jobs report on the main queue.
   QCoreApplication::processEvents();
-  return workspace_->beeps();
+  return beeps_();
 }
 
 Platform LinuxPlatform::platform() {

@@ -19,8 +19,9 @@ namespace varek {
 
 class QtScheduler;
 class WaylandConnection;
+class WaylandKeyboard;
+class WaylandToplevels;
 class X11Desktop;
-class X11Workspace;
 
 class LinuxPlatform {
  public:
@@ -65,8 +66,10 @@ class LinuxPlatform {
  private:
   // Connects to the compositor and lets the event loop hand its events over.
   void connectWayland();
-  // What reads and acts on the windows, by windowing system.
-  void makeWindowParts(Session& session);
+  // What reads and acts on the windows and the clipboard, by windowing system.
+  void makeWindowParts(Options options, Session& session);
+  // The Wayland session's parts; false where the compositor did not answer.
+  bool makeWaylandParts(Options options, Session& session);
 
   DisplaySession display_ = DisplaySession::none;
   std::unique_ptr<Clock> clock_;
@@ -77,8 +80,12 @@ class LinuxPlatform {
   std::unique_ptr<WaylandConnection> wayland_;
   std::unique_ptr<QSocketNotifier> waylandEvents_;
   std::unique_ptr<Pasteboard> pasteboard_;
+  std::unique_ptr<WaylandToplevels> toplevels_;
+  std::unique_ptr<WaylandKeyboard> keyboard_;
   std::unique_ptr<X11Desktop> desktop_;
-  std::unique_ptr<X11Workspace> workspace_;
+  std::unique_ptr<Workspace> workspace_;
+  // How often the workspace beeped, which each session's workspace counts.
+  std::function<int()> beeps_;
   std::unique_ptr<WindowServer> windowServer_;
   std::unique_ptr<FileIndex> fileIndex_;
   std::unique_ptr<Dictionary> dictionary_;

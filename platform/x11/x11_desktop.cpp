@@ -13,6 +13,7 @@
 #include <set>
 #include <string_view>
 
+#include "platform/linux/application_catalog.h"
 #include "platform/x11/x11_text.h"
 #include "search/unicode.h"
 
@@ -29,9 +30,6 @@ constexpr std::uint32_t kPropertyUnits = 1u << 16;
 // encoding, and far less to copy when a client sets megabytes.
 constexpr std::uint32_t kTitleUnits = 1u << 12;
 constexpr std::string_view kCompoundText = "COMPOUND_TEXT";
-// FNV-1a, for keys that must be the same in every process.
-constexpr std::uint32_t kHashBasis = 2166136261u;
-constexpr std::uint32_t kHashPrime = 16777619u;
 // The X protocol sets this bit on events that another client sent with SendEvent.
 constexpr std::uint8_t kSentEventBit = 0x80;
 
@@ -215,14 +213,9 @@ std::optional<xcb_window_t> X11Desktop::Snapshot::latestOf(int application, bool
 int X11Desktop::applicationKey(const Client& client) {
   if (client.pid > 0) return client.pid;
   // A window without a class is an application of its own.
-  const std::string name = !client.windowClass.empty() ? client.windowClass
-                           : !client.instance.empty()  ? client.instance
-                                                       : "#" + std::to_string(client.id);
-  std::uint32_t hash = kHashBasis;
-  for (const char letter : name) {
-    hash = (hash ^ static_cast<unsigned char>(letter)) * kHashPrime;
-  }
-  return -1 - static_cast<int>(hash % static_cast<std::uint32_t>(INT_MAX));
+  return ApplicationCatalog::nameKey(!client.windowClass.empty() ? client.windowClass
+                                     : !client.instance.empty()  ? client.instance
+                                                                 : "#" + std::to_string(client.id));
 }
 
 X11Desktop::X11Desktop(const std::optional<std::string>& display)

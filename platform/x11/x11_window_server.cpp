@@ -146,6 +146,20 @@ void X11WindowServer::requestTrust() {
                   : "windows: no X display, so windows cannot be listed or moved");
 }
 
+// There is no permission to grant: what is missing is a window manager that tells other
+// programs about its windows, which only the user can start.
+std::string X11WindowServer::unreachableReason() const {
+  return isTrusted() ? "" : "Kein Fenstermanager mit EWMH – z. B. Openbox, Xfwm oder KWin starten";
+}
+
+std::string X11WindowServer::unreachableCause() const {
+  return isTrusted() ? "" : "kein EWMH-Fenstermanager";
+}
+
+std::string X11WindowServer::placementReason() const {
+  return isTrusted() ? "" : "Braucht einen Fenstermanager mit EWMH";
+}
+
 std::vector<WindowServer::WindowInfo> X11WindowServer::windowsOf(int pid) const {
   std::vector<WindowInfo> windows;
   for (const X11Desktop::Client& client : desktop_.snapshot()->clientsOf(pid)) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/log.h"
-#include "platform/x11/x11_desktop.h"
 #include "platform/window_server.h"
+#include "platform/x11/x11_desktop.h"
 
 namespace varek {
 
@@ -37,6 +37,11 @@ class X11WindowServer : public WindowServer {
   bool isTrusted() const override;
   // There is no prompt to show; this only logs, once, what is missing.
   void requestTrust() override;
+  std::string unreachableReason() const override;
+  std::string unreachableCause() const override;
+  // Wherever windows can be read, the window manager also places them.
+  bool canPlaceWindows() const override { return isTrusted(); }
+  std::string placementReason() const override;
 
   // The pid is the workspace's application key (X11Desktop::applicationKey), which is
   // negative for windows that name no process. Normal windows only: a desktop or dock

@@ -9,8 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/x11/x11_desktop.h"
+#include "platform/linux/application_catalog.h"
 #include "platform/workspace.h"
+#include "platform/x11/x11_desktop.h"
 
 namespace varek {
 
@@ -45,13 +46,12 @@ class X11Workspace : public Workspace {
   int beeps() const { return beeps_; }
 
  private:
-  struct Catalog;
   std::vector<RunningApp> applications(
       const std::shared_ptr<const X11Desktop::Snapshot>& snapshot) const;
 
   X11Desktop& desktop_;
   int beeps_ = 0;
-  std::shared_ptr<Catalog> catalog_;  // shared with a background read in flight
+  std::shared_ptr<ApplicationCatalog> catalog_;  // shared with a background read in flight
 
   // Every search asks for the running applications, so the list is built once per change
   // of the windows or of the desktop entries.

@@ -316,13 +316,23 @@ TEST_F(SearchModelTest, WindowAndLayoutRowsNeedTrust) {
   fake.scheduler.advance(0.05);
   ASSERT_EQ(fake.windowServer.placed.size(), 1u);
   EXPECT_EQ(fake.windowServer.placed[0], std::pair(WindowId{71}, Rect{0, 25, 720, 875}));
+  // Where windows are listed but cannot be moved, the row says why and places nothing.
+  fake.windowServer.placing = false;
+  model->setQuery("linke hälft");
+  ASSERT_EQ(model->items().front().id, "layout:Linke Hälfte");
+  EXPECT_EQ(model->items().front().subtitle, fake.windowServer.placementReason());
+  model->activate(Action::open);
+  fake.scheduler.advance(0.05);
+  EXPECT_EQ(fake.windowServer.placed.size(), 1u);
+  EXPECT_EQ(fake.windowServer.trustRequests, 1);
   fake.windowServer.trusted = false;
   model->setMode(Mode::windows);
   model->setQuery("anything");
   ASSERT_EQ(ids(), Ids{"ax"});
+  EXPECT_EQ(model->items().front().subtitle, fake.windowServer.unreachableReason());
   model->activate(Action::open);
-  EXPECT_EQ(fake.windowServer.trustRequests, 1);
-  EXPECT_EQ(hides, 2) << "the request row keeps the panel open";
+  EXPECT_EQ(fake.windowServer.trustRequests, 2);
+  EXPECT_EQ(hides, 3) << "the request row keeps the panel open";
 }
 
 TEST_F(SearchModelTest, BlankQueriesListRecentsRebuiltFromLearnedIds) {

@@ -79,6 +79,7 @@ class FakeWorkspace : public Workspace {
 class FakeWindowServer : public WindowServer {
  public:
   bool trusted = true;
+  bool placing = true;
   int trustRequests = 0;
   std::map<int, std::vector<WindowInfo>> windows;  // by pid
   std::map<int, WindowId> focused;                 // by pid
@@ -90,6 +91,12 @@ class FakeWindowServer : public WindowServer {
 
   bool isTrusted() const override { return trusted; }
   void requestTrust() override { ++trustRequests; }
+  std::string unreachableReason() const override { return trusted ? "" : "Keine Fensterliste"; }
+  std::string unreachableCause() const override { return trusted ? "" : "keine Fensterliste"; }
+  bool canPlaceWindows() const override { return trusted && placing; }
+  std::string placementReason() const override {
+    return canPlaceWindows() ? "" : "Platzieren geht hier nicht";
+  }
   std::vector<WindowInfo> windowsOf(int pid) const override {
     auto found = windows.find(pid);
     return found == windows.end() ? std::vector<WindowInfo>{} : found->second;

@@ -271,11 +271,11 @@ TEST(AppShell, MenuItemsActOnTheSettingsTheMenuShows) {
                                         "Tastenkürzel ▸ [ ] Alt+Leertaste ▸ [x] Strg+Leertaste ▸ "
                                         "[ ] Super+Leertaste ▸ [ ] Anderes Kürzel …",
                                         "[ ] Zwischenablage-Verlauf", "Verlauf leeren",
-                                        "Fensterliste fehlt: kein EWMH-Fenstermanager",
+                                        "Fensterliste fehlt: keine Fensterliste",
                                         "[x] Beim Anmelden öffnen",
                                         "—", "Varek beenden"}));
   }
-  EXPECT_FALSE(findItem(menu, "Fensterliste fehlt: kein EWMH-Fenstermanager")->isEnabled());
+  EXPECT_FALSE(findItem(menu, "Fensterliste fehlt: keine Fensterliste")->isEnabled());
   findItem(menu, "Beim Anmelden öffnen")->trigger();
   EXPECT_FALSE(QFile::exists(QString::fromStdString(launcher.loginFile)));
   findItem(menu, "Varek öffnen  (Strg+Leertaste)")->trigger();
