@@ -122,6 +122,17 @@ QString HotkeyDialog::problem(Hotkey::Status status, QKeyCombination combination
       return QString("Die Tastaturbelegung hat keine Taste für %1.").arg(label);
     case Hotkey::Status::noDisplay:
       return QString("Ohne X11-Anzeige kann Varek kein globales Tastenkürzel belegen.");
+    case Hotkey::Status::needsConsent:
+      return QString(
+                 "%1 lässt sich in den Tastenkürzeln von GNOME eintragen: im Menü des "
+                 "Varek-Symbols „Kürzel in GNOME eintragen“ wählen.")
+          .arg(label);
+    case Hotkey::Status::unsupported:
+      return QString(
+                 "Diese Arbeitsumgebung lässt Varek kein globales Tastenkürzel belegen. In "
+                 "ihren Tastenkürzel-Einstellungen ein Kürzel wie %1 anlegen, das den Befehl "
+                 "„varek signal toggle“ ausführt.")
+          .arg(label);
   }
   return {};
 }

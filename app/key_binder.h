@@ -1,0 +1,47 @@
+// How the global hotkey reaches the desktop: each session type has its own way to make one
+// key combination reach the launcher whichever application has focus (a grab on the X11
+// root window, a compositor's binding, a desktop's shortcut service). Hotkey keeps the
+// stored combination and its rules, and hands the binding to one of these.
+#pragma once
+
+#include <QKeyCombination>
+#include <functional>
+#include <utility>
+
+namespace varek {
+
+class KeyBinder {
+ public:
+  // What the last bind came to.
+  enum class Status {
+    off,           // nothing bound yet, or released
+    registered,    // bound: presses arrive
+    taken,         // another client or the desktop's own settings hold the combination
+    refused,       // not a usable hotkey (see Hotkey::refusal())
+    missingKey,    // the keyboard layout has no key for it
+    noDisplay,     // no connection to the display server to bind on
+    needsConsent,  // the desktop can hold it, once the user agrees to have it written there
+    unsupported,   // this desktop offers no way for a program to bind a key
+  };
+
+  virtual ~KeyBinder();
+
+  // Releases any earlier binding, then binds this combination. The combination has passed
+  // Hotkey::refusal() already.
+  virtual Status bind(QKeyCombination combination) = 0;
+  // Releases the binding, so that another program or the next bind may have the keys.
+  virtual void unbind() = 0;
+
+  // Called once per press of the bound combination, on the main thread.
+  void setOnPress(std::function<void()> onPress) { onPress_ = std::move(onPress); }
+
+ protected:
+  void pressed() const {
+    if (onPress_) onPress_();
+  }
+
+ private:
+  std::function<void()> onPress_;
+};
+
+}  // namespace varek
