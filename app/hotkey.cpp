@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "app/key_symbol.h"
-#include "app/x11_key_binder.h"
 
 namespace varek {
 namespace {
@@ -89,7 +88,7 @@ std::optional<QString> Hotkey::refusal(QKeyCombination combination) {
   return std::nullopt;
 }
 
-Hotkey::Hotkey(Defaults& defaults) : Hotkey(defaults, std::make_unique<X11KeyBinder>()) {}
+Hotkey::Hotkey(Defaults& defaults) : Hotkey(defaults, makeKeyBinder()) {}
 
 Hotkey::Hotkey(Defaults& defaults, std::unique_ptr<KeyBinder> binder)
     : defaults_(defaults), binder_(std::move(binder)) {

@@ -41,7 +41,7 @@ class Hotkey {
   // Why the combination cannot be a hotkey, in German; nothing when it can. A key without
   // Strg, Alt or Super would be taken from every text field of the desktop.
   static std::optional<QString> refusal(QKeyCombination combination);
-  // Binds through the X11 grab.
+  // Binds through the binder of the session (makeKeyBinder()).
   explicit Hotkey(Defaults& defaults);
   Hotkey(Defaults& defaults, std::unique_ptr<KeyBinder> binder);
   // Releases the binding, so that a later instance or another client may take the key.

@@ -1,7 +1,38 @@
 #include "app/key_binder.h"
 
+#include <cstdlib>
+
+#include "app/x11_key_binder.h"
+#ifdef VAREK_SWAY_KEY_BINDER
+#include "app/sway_key_binder.h"
+#endif
+
 namespace varek {
+namespace {
+
+// Where no way to bind a key exists, the user binds `varek signal toggle` by hand.
+class UnsupportedKeyBinder : public KeyBinder {
+ public:
+  Status bind(QKeyCombination) override { return Status::unsupported; }
+  void unbind() override {}
+};
+
+bool variableSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
 
 KeyBinder::~KeyBinder() = default;
+
+std::unique_ptr<KeyBinder> makeKeyBinder(const KeyBinderOptions& options) {
+  // On a Wayland session an X11 grab would hear only keys typed into XWayland windows.
+  if (!variableSet("WAYLAND_DISPLAY")) return std::make_unique<X11KeyBinder>();
+#ifdef VAREK_SWAY_KEY_BINDER
+  if (variableSet("SWAYSOCK")) return std::make_unique<SwayKeyBinder>(options.swayCommand);
+#endif
+  return std::make_unique<UnsupportedKeyBinder>();
+}
 
 }  // namespace varek

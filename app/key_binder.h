@@ -6,6 +6,8 @@
 
 #include <QKeyCombination>
 #include <functional>
+#include <memory>
+#include <string>
 #include <utility>
 
 namespace varek {
@@ -43,5 +45,15 @@ class KeyBinder {
  private:
   std::function<void()> onPress_;
 };
+
+struct KeyBinderOptions {
+  // On sway, the command text the binding runs; its binding events are the presses.
+  std::string swayCommand = "nop varek toggle";
+};
+
+// The binder of this session: the X11 grab outside Wayland; on Wayland sway's IPC, else
+// the desktop's shortcut service (the GlobalShortcuts portal, KDE's KGlobalAccel, GNOME's
+// custom keybindings), else one that reports the desktop unsupported.
+std::unique_ptr<KeyBinder> makeKeyBinder(const KeyBinderOptions& options = {});
 
 }  // namespace varek

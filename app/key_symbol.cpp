@@ -1,6 +1,9 @@
 #include "app/key_symbol.h"
 
+#include <xkbcommon/xkbcommon.h>
+
 #include <QChar>
+#include <array>
 #include <utility>
 
 namespace varek {
@@ -35,6 +38,14 @@ std::uint32_t keysymOf(Qt::Key key) {
     if (special == key) return symbol;
   }
   return 0;
+}
+
+std::string keysymName(Qt::Key key) {
+  const std::uint32_t keysym = keysymOf(key);
+  // The longest keysym names are under 30 characters.
+  std::array<char, 64> name{};
+  if (keysym == 0 || xkb_keysym_get_name(keysym, name.data(), name.size()) <= 0) return {};
+  return name.data();
 }
 
 }  // namespace varek
