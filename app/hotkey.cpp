@@ -115,6 +115,17 @@ Hotkey::Status Hotkey::grab(QKeyCombination combination) {
   return status_ = binder_->bind(combination);
 }
 
+bool Hotkey::agree() {
+  const bool written = binder_->agree(combination());
+  registerKey();
+  return written && registered();
+}
+
+void Hotkey::withdraw() {
+  binder_->withdraw();
+  registerKey();
+}
+
 void Hotkey::unregisterKey() {
   status_ = Status::off;
   binder_->unbind();

@@ -63,6 +63,12 @@ class Hotkey {
   bool registered() const { return status_ == Status::registered; }
   Status status() const { return status_; }
 
+  // Where the desktop keeps the binding in the user's settings, whether the user agreed to
+  // have it written there; agreeing writes the stored combination and binds it again.
+  KeyBinder::Consent consent() const { return binder_->consent(); }
+  bool agree();
+  void withdraw();
+
   // Called on every press of the bound combination, on the main thread.
   void setOnPress(std::function<void()> onPress) { onPress_ = std::move(onPress); }
 

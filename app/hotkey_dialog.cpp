@@ -146,7 +146,7 @@ void HotkeyDialog::consider(QKeyCombination combination) {
   // by refusing the grab. The launcher holds nothing while the dialog records.
   const Hotkey::Status status = hotkey_.grab(combination);
   hotkey_.unregisterKey();
-  if (status != Hotkey::Status::registered) {
+  if (status != Hotkey::Status::registered && status != Hotkey::Status::needsConsent) {
     message_->setText(problem(status, combination, Where::here));
     return;
   }

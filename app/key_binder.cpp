@@ -2,6 +2,11 @@
 
 #include <cstdlib>
 
+#include <QDBusConnection>
+
+#include "app/gnome_key_binder.h"
+#include "app/kglobalaccel_key_binder.h"
+#include "app/portal_key_binder.h"
 #include "app/x11_key_binder.h"
 #ifdef VAREK_SWAY_KEY_BINDER
 #include "app/sway_key_binder.h"
@@ -32,6 +37,15 @@ std::unique_ptr<KeyBinder> makeKeyBinder(const KeyBinderOptions& options) {
 #ifdef VAREK_SWAY_KEY_BINDER
   if (variableSet("SWAYSOCK")) return std::make_unique<SwayKeyBinder>(options.swayCommand);
 #endif
+  // Hyprland and the other wlroots compositors without sway's IPC have ways of their own;
+  // until one is built here they get the unsupported binder and its text.
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected() && PortalKeyBinder::offered(bus))
+    return std::make_unique<PortalKeyBinder>(bus);
+  if (bus.isConnected() && KGlobalAccelKeyBinder::offered(bus)) {
+    return std::make_unique<KGlobalAccelKeyBinder>(bus);
+  }
+  if (GnomeKeyBinder::offered()) return std::make_unique<GnomeKeyBinder>();
   return std::make_unique<UnsupportedKeyBinder>();
 }
 

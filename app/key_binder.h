@@ -34,6 +34,14 @@ class KeyBinder {
   // Releases the binding, so that another program or the next bind may have the keys.
   virtual void unbind() = 0;
 
+  // Where the binding lives in the user's own settings (GNOME's keyboard shortcuts), it is
+  // written there only once the user agrees, and removed only when asked.
+  enum class Consent { notNeeded, asked, given };
+  virtual Consent consent() const { return Consent::notNeeded; }
+  // Writes the combination into the settings; false when it could not (taken meanwhile).
+  virtual bool agree(QKeyCombination) { return false; }
+  virtual void withdraw() {}
+
   // Called once per press of the bound combination, on the main thread.
   void setOnPress(std::function<void()> onPress) { onPress_ = std::move(onPress); }
 
