@@ -122,6 +122,12 @@ QString HotkeyDialog::problem(Hotkey::Status status, QKeyCombination combination
       return QString("Die Tastaturbelegung hat keine Taste für %1.").arg(label);
     case Hotkey::Status::noDisplay:
       return QString("Ohne X11-Anzeige kann Varek kein globales Tastenkürzel belegen.");
+    case Hotkey::Status::noService:
+      return QString(
+                 "Die Arbeitsumgebung hat nicht geantwortet, %1 ist nicht belegt. Varek neu "
+                 "starten oder in ihren Tastenkürzel-Einstellungen ein Kürzel anlegen, das den "
+                 "Befehl „varek signal toggle“ ausführt.")
+          .arg(label);
     case Hotkey::Status::needsConsent:
       return QString(
                  "%1 lässt sich in den Tastenkürzeln von GNOME eintragen: im Menü des "

@@ -21,7 +21,8 @@ class KeyBinder {
     taken,         // another client or the desktop's own settings hold the combination
     refused,       // not a usable hotkey (see Hotkey::refusal())
     missingKey,    // the keyboard layout has no key for it
-    noDisplay,     // no connection to the display server to bind on
+    noDisplay,     // no connection to the X server to grab on
+    noService,     // the desktop's binding service (sway's IPC, D-Bus) did not answer
     needsConsent,  // the desktop can hold it, once the user agrees to have it written there
     unsupported,   // this desktop offers no way for a program to bind a key
   };

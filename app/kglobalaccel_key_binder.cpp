@@ -45,11 +45,11 @@ KeyBinder::Status KGlobalAccelKeyBinder::bind(QKeyCombination combination) {
   if (componentPath_.isEmpty()) {
     if (bus_.call(call("doRegister", {actionId()}), QDBus::Block, kReplyWaitMs).type() !=
         QDBusMessage::ReplyMessage) {
-      return Status::noDisplay;
+      return Status::noService;
     }
     const QDBusReply<QDBusObjectPath> component =
         bus_.call(call("getComponent", {QString(kComponent)}), QDBus::Block, kReplyWaitMs);
-    if (!component.isValid()) return Status::noDisplay;
+    if (!component.isValid()) return Status::noService;
     componentPath_ = component.value().path();
     bus_.connect(kService, componentPath_, kComponentInterface, "globalShortcutPressed", this,
                  SLOT(shortcutPressed(QString, QString, qlonglong)));
@@ -57,7 +57,7 @@ KeyBinder::Status KGlobalAccelKeyBinder::bind(QKeyCombination combination) {
   // The service leaves out a combination that another action holds.
   const int wanted = combination.toCombined();
   const std::optional<QList<int>> given = setKeys({wanted});
-  if (!given) return Status::noDisplay;
+  if (!given) return Status::noService;
   bound_ = true;
   if (!given->contains(wanted)) {
     unbind();

@@ -84,13 +84,13 @@ KeyBinder::Status PortalKeyBinder::bind(QKeyCombination combination) {
   const std::optional<QVariantMap> session =
       request("CreateSession", {}, {{"session_handle_token", QString("varek%1").arg(++sessions_)}},
               kSessionWaitMs);
-  if (!session) return Status::noDisplay;
+  if (!session) return Status::noService;
   // A string by the portal's description, an object path in some of its implementations.
   const QVariant handle = session->value("session_handle");
   session_ = handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
                  ? handle.value<QDBusObjectPath>().path()
                  : handle.toString();
-  if (session_.isEmpty()) return Status::noDisplay;
+  if (session_.isEmpty()) return Status::noService;
 
   const QList<PortalShortcut> shortcuts = {{kShortcutId,
                                             {{"description", "Varek öffnen oder schließen"},

@@ -53,7 +53,7 @@ std::string SwayKeyBinder::swayText(QKeyCombination combination) {
 
 KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
   unbind();
-  if (!commands_.connected() || !notifier_) return Status::noDisplay;
+  if (!commands_.connected() || !notifier_) return Status::noService;
   const std::string text = swayText(combination);
   const std::optional<SwayCombination> wanted = parseSwayCombination(text);
   if (!wanted) return Status::missingKey;
@@ -63,9 +63,9 @@ KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
   // Only the configuration's bindings can be seen: one that another client added at run
   // time is not in get_config, and sway replaces it without a word.
   const std::optional<std::string> reply = commands_.request(SwayIpc::Message::getConfig);
-  if (!reply) return Status::noDisplay;
+  if (!reply) return Status::noService;
   const nlohmann::json config = nlohmann::json::parse(*reply, nullptr, false);
-  if (!config.is_object()) return Status::noDisplay;
+  if (!config.is_object()) return Status::noService;
   const std::vector<SwayCombination> taken =
       swayConfigBindings(textOf(config, "config"), readSwayIncludes);
   if (std::find(taken.begin(), taken.end(), *wanted) != taken.end()) return Status::taken;

@@ -10,12 +10,17 @@
 #include <QDBusVirtualObject>
 #include <QThread>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/gnome_key_binder.h"
 #include "app/kglobalaccel_key_binder.h"
 #include "app/portal_key_binder.h"
+#include "app/sway_key_binder.h"
+#include "app/x11_key_binder.h"
 #include "tests/support/desktop_session.h"
 #include "tests/support/scoped_variable.h"
 
@@ -189,6 +194,45 @@ TEST(KGlobalAccelKeyBinder, SetsTheKeyAndHearsItsPresses) {
       {kCtrlAltK.toCombined()}, {}, {kAltSpace.toCombined()}, {}};
   EXPECT_EQ(asked, expected);
   EXPECT_EQ(service.calls("doRegister").size(), 1U);
+}
+
+std::string kindOf(KeyBinder& binder) {
+  if (dynamic_cast<X11KeyBinder*>(&binder) != nullptr) return "X11";
+  if (dynamic_cast<SwayKeyBinder*>(&binder) != nullptr) return "sway";
+  if (dynamic_cast<PortalKeyBinder*>(&binder) != nullptr) return "portal";
+  if (dynamic_cast<KGlobalAccelKeyBinder*>(&binder) != nullptr) return "KGlobalAccel";
+  if (dynamic_cast<GnomeKeyBinder*>(&binder) != nullptr) return "GNOME";
+  return binder.bind(kAltSpace) == KeyBinder::Status::unsupported ? "unsupported" : "?";
+}
+
+TEST(KeyBinderChoice, FollowsTheSessionAndWhatItsBusOffers) {
+  struct Row {
+    bool wayland, sway, portal, kglobalaccel;
+    const char* desktop;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {false, false, true, true, "GNOME", "X11"},
+      {true, true, true, true, "GNOME", "sway"},
+      {true, false, true, true, "GNOME", "portal"},
+      {true, false, false, true, "GNOME", "KGlobalAccel"},
+      {true, false, false, false, "GNOME", "GNOME"},
+      {true, false, false, false, "river", "unsupported"},
+  };
+  const std::string display = std::getenv("WAYLAND_DISPLAY");
+  const std::string sway = std::getenv("SWAYSOCK");
+  for (const Row& row : rows) {
+    test::ScopedVariable wayland("WAYLAND_DISPLAY", row.wayland ? display.c_str() : nullptr);
+    test::ScopedVariable swaySocket("SWAYSOCK", row.sway ? sway.c_str() : nullptr);
+    test::ScopedVariable desktop("XDG_CURRENT_DESKTOP", row.desktop);
+    std::optional<FakePortal> portal;
+    if (row.portal) portal.emplace("");
+    std::optional<FakeService> kglobalaccel;
+    if (row.kglobalaccel)
+      kglobalaccel.emplace("org.kde.kglobalaccel", "/",
+                           [](const QDBusMessage&) { return QVariantList(); });
+    EXPECT_EQ(kindOf(*makeKeyBinder()), row.expected);
+  }
 }
 
 }  // namespace
