@@ -60,15 +60,9 @@ KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
   const std::optional<std::string> command = asOneArgument(command_);
   if (!command) return Status::unsupported;
 
-  // Only the configuration's bindings can be seen: one that another client added at run
-  // time is not in get_config, and sway replaces it without a word.
-  const std::optional<std::string> reply = commands_.request(SwayIpc::Message::getConfig);
-  if (!reply) return Status::noService;
-  const nlohmann::json config = nlohmann::json::parse(*reply, nullptr, false);
-  if (!config.is_object()) return Status::noService;
-  const std::vector<SwayCombination> taken =
-      swayConfigBindings(textOf(config, "config"), readSwayIncludes);
-  if (std::find(taken.begin(), taken.end(), *wanted) != taken.end()) return Status::taken;
+  const std::optional<bool> taken = configBinds(*wanted);
+  if (!taken) return Status::noService;
+  if (*taken) return Status::taken;
 
   // Held down, the keys would repeat the binding and flicker the panel open and shut.
   if (!commands_.command("bindsym --no-repeat " + text + " " + *command)) return Status::taken;
@@ -78,8 +72,23 @@ KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
 
 void SwayKeyBinder::unbind() {
   if (bound_.empty()) return;
-  commands_.command("unbindsym " + bound_);
+  // A reload drops run-time bindings; if the configuration binds the keys since, the
+  // binding there is the user's, and stays.
+  const std::optional<SwayCombination> combination = parseSwayCombination(bound_);
+  if (combination && configBinds(*combination) == false) commands_.command("unbindsym " + bound_);
   bound_.clear();
+}
+
+std::optional<bool> SwayKeyBinder::configBinds(const SwayCombination& combination) {
+  // Only the configuration's bindings can be seen: one that another client added at run
+  // time is not in get_config, and sway replaces it without a word.
+  const std::optional<std::string> reply = commands_.request(SwayIpc::Message::getConfig);
+  if (!reply) return std::nullopt;
+  const nlohmann::json config = nlohmann::json::parse(*reply, nullptr, false);
+  if (!config.is_object()) return std::nullopt;
+  const std::vector<SwayCombination> bound =
+      swayConfigBindings(textOf(config, "config"), readSwayIncludes);
+  return std::find(bound.begin(), bound.end(), combination) != bound.end();
 }
 
 void SwayKeyBinder::readEvents() {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/key_binder.h"
+#include "app/sway_config.h"
 #include "platform/wayland/sway_ipc.h"
 
 namespace varek {
@@ -35,6 +36,8 @@ class SwayKeyBinder : public KeyBinder {
 
  private:
   void readEvents();
+  // Whether the configuration binds the combination; nothing when sway did not answer.
+  std::optional<bool> configBinds(const SwayCombination& combination);
 
   std::string command_;
   SwayIpc commands_;
