@@ -1,6 +1,8 @@
 // The hotkey through the desktops' shortcut services, each played by a fake on the private
-// session bus that records its calls and sends the signals a real one sends; and GNOME's
-// custom shortcut in a private settings file.
+// session bus that records its calls and sends the signals a real one sends; GNOME's custom
+// shortcut in a settings file of the test's own (the keyfile backend under the private
+// XDG_CONFIG_HOME); and which of them a session gets.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -137,7 +139,6 @@ TEST(PortalKeyBinder, BindsThroughASessionAndHearsActivated) {
   FakePortal portal("CTRL+ALT+k");
   ASSERT_TRUE(PortalKeyBinder::offered(QDBusConnection::sessionBus()));
   int presses = 0;
-  QString session;
   {
     PortalKeyBinder binder;
     binder.setOnPress([&] { ++presses; });
@@ -146,12 +147,8 @@ TEST(PortalKeyBinder, BindsThroughASessionAndHearsActivated) {
     ASSERT_EQ(binder.bind(kSuperF5), KeyBinder::Status::registered);
     EXPECT_EQ(portal.triggers,
               QStringList({"toggle ALT+space", "toggle CTRL+ALT+k", "toggle LOGO+F5"}));
-    session = qdbus_cast<QDBusObjectPath>(portal.calls("BindShortcuts").back()[0]).path();
-
-    // Another session's press and another shortcut's are not ours; events keep their order.
-    const QVariant other = QVariant::fromValue(QDBusObjectPath(session + "x"));
-    const QVariant ours = QVariant::fromValue(QDBusObjectPath(session));
-    portal.send(kPortalPath, kPortalInterface, "Activated", {other, "toggle", 0ULL, QVariantMap()});
+    // Another shortcut's press is not ours; signals keep their order.
+    const QVariant ours = portal.calls("BindShortcuts").back()[0];
     portal.send(kPortalPath, kPortalInterface, "Activated", {ours, "other", 0ULL, QVariantMap()});
     portal.send(kPortalPath, kPortalInterface, "Activated", {ours, "toggle", 0ULL, QVariantMap()});
     EXPECT_TRUE(test::waitFor([&] { return presses > 0; }));
@@ -187,13 +184,70 @@ TEST(KGlobalAccelKeyBinder, SetsTheKeyAndHearsItsPresses) {
   // The keys asked for, in order: taken, released, free, released as the binder went.
   std::vector<QList<int>> asked;
   for (const QVariantList& call : service.calls("setShortcut")) {
-    EXPECT_EQ(call[0].toStringList().mid(0, 2), QStringList({"varek", "toggle"}));
     asked.push_back(qdbus_cast<QList<int>>(call[1]));
   }
   const std::vector<QList<int>> expected = {
       {kCtrlAltK.toCombined()}, {}, {kAltSpace.toCombined()}, {}};
   EXPECT_EQ(asked, expected);
   EXPECT_EQ(service.calls("doRegister").size(), 1U);
+}
+
+// A GNOME setting in GVariant's text form ("'<Super>F5'", "['/a/', '/b/']"), written first
+// when write is given.
+std::string setting(const char* schema, const std::string& path, const char* key,
+                    const char* write = nullptr) {
+  GSettings* settings =
+      path.empty() ? g_settings_new(schema) : g_settings_new_with_path(schema, path.c_str());
+  if (write != nullptr) {
+    g_settings_set_value(settings, key, g_variant_parse(nullptr, write, nullptr, nullptr, nullptr));
+  }
+  GVariant* value = g_settings_get_value(settings, key);
+  gchar* text = g_variant_print(value, FALSE);
+  std::string result = text;
+  g_free(text);
+  g_variant_unref(value);
+  g_object_unref(settings);
+  return result;
+}
+
+TEST(GnomeKeyBinder, WritesItsShortcutOnlyWithConsentAndNeverOverGnomes) {
+  for (const auto& [desktops, offered] : {std::pair{"ubuntu:GNOME", true}, {"KDE", false}}) {
+    test::ScopedVariable desktop("XDG_CURRENT_DESKTOP", desktops);
+    EXPECT_EQ(GnomeKeyBinder::offered(), offered) << desktops;
+  }
+  const char* list = "org.gnome.settings-daemon.plugins.media-keys";
+  const char* custom = "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding";
+  const std::string folder = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+  const std::string mine = folder + "mine/", ours = folder + "varek/";
+  setting(custom, mine, "binding", "'<Super>F5'");
+  setting(list, "", "custom-keybindings", ("['" + mine + "']").c_str());
+
+  using Status = KeyBinder::Status;
+  GnomeKeyBinder binder;
+  // GNOME's own: the window menu on Alt+Space, the input sources on Super+Space; the user's.
+  EXPECT_EQ(binder.bind(kAltSpace), Status::taken);
+  EXPECT_EQ(binder.bind(QKeyCombination(Qt::MetaModifier, Qt::Key_Space)), Status::taken);
+  EXPECT_EQ(binder.bind(kSuperF5), Status::taken);
+  EXPECT_EQ(binder.bind(kCtrlAltK), Status::needsConsent);
+  EXPECT_EQ(binder.consent(), KeyBinder::Consent::asked);
+  EXPECT_EQ(setting(list, "", "custom-keybindings"), "['" + mine + "']") << "nothing written yet";
+
+  EXPECT_FALSE(binder.agree(kAltSpace));
+  ASSERT_TRUE(binder.agree(kCtrlAltK));
+  EXPECT_EQ(binder.consent(), KeyBinder::Consent::given);
+  EXPECT_EQ(setting(list, "", "custom-keybindings"), "['" + mine + "', '" + ours + "']");
+  EXPECT_EQ(setting(custom, ours, "name") + setting(custom, ours, "command") +
+                setting(custom, ours, "binding"),
+            "'Varek''varek signal toggle''<Control><Alt>k'");
+  // Once written, another combination replaces it there.
+  EXPECT_EQ(binder.bind(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_J)),
+            Status::registered);
+  EXPECT_EQ(setting(custom, ours, "binding"), "'<Control><Alt>j'");
+
+  binder.withdraw();
+  EXPECT_EQ(binder.consent(), KeyBinder::Consent::asked);
+  EXPECT_EQ(setting(list, "", "custom-keybindings"), "['" + mine + "']");
+  EXPECT_EQ(setting(custom, ours, "binding") + setting(custom, mine, "binding"), "'''<Super>F5'");
 }
 
 std::string kindOf(KeyBinder& binder) {
