@@ -72,8 +72,6 @@ class Hotkey {
   // Called on every press of the bound combination, on the main thread.
   void setOnPress(std::function<void()> onPress) { onPress_ = std::move(onPress); }
 
-  KeyBinder& binder() { return *binder_; }
-
  private:
   Defaults& defaults_;
   std::unique_ptr<KeyBinder> binder_;

@@ -56,7 +56,9 @@ class KeyBinder {
 };
 
 struct KeyBinderOptions {
-  // On sway, the command text the binding runs; its binding events are the presses.
+  // On sway, the command text the binding runs; its binding events are the presses. By
+  // itself the binding needs to do nothing ("nop"): the event is all the launcher needs.
+  // sway reports a run only when every command in the text succeeded.
   std::string swayCommand = "nop varek toggle";
 };
 

@@ -17,14 +17,10 @@ namespace varek {
 
 class SwayKeyBinder : public KeyBinder {
  public:
-  // What the binding runs when the caller gives nothing: a command that does nothing, as
-  // the binding event is all the launcher needs.
-  static constexpr const char* kDefaultCommand = "nop varek toggle";
-
   // command: the sway command text the binding runs (several may be joined by ";"); a
   // press counts when sway reports having run exactly this text. socket: the IPC socket,
   // else SWAYSOCK's.
-  explicit SwayKeyBinder(std::string command = kDefaultCommand,
+  explicit SwayKeyBinder(std::string command = KeyBinderOptions().swayCommand,
                          const std::optional<std::string>& socket = std::nullopt);
   ~SwayKeyBinder() override;
 
