@@ -97,17 +97,24 @@ struct Reader {
         continue;
       }
       full += text;
-      statement(expanded(full, variables), depth);
+      statement(full, depth);
     }
   }
 
-  void statement(const std::string& line, int depth) {
+  // Variables are replaced everywhere but in the name that set defines, which may be
+  // defined again.
+  void statement(const std::string& raw, int depth) {
+    const std::vector<std::string_view> setParts = words(raw);
+    if (setParts.size() >= 3 && setParts[0] == "set" && setParts[1].starts_with('$')) {
+      const auto valueStart = raw.find(setParts[2], raw.find(setParts[1]) + setParts[1].size());
+      define(std::string(setParts[1]),
+             unquoted(trimmed(expanded(raw.substr(valueStart), variables))));
+      return;
+    }
+    const std::string line = expanded(raw, variables);
     const std::vector<std::string_view> parts = words(line);
     if (parts.empty()) return;
-    if (parts[0] == "set" && parts.size() >= 3 && parts[1].starts_with('$')) {
-      const auto valueStart = line.find(parts[2], line.find(parts[1]) + parts[1].size());
-      define(std::string(parts[1]), unquoted(trimmed(std::string_view(line).substr(valueStart))));
-    } else if (parts[0] == "include" && parts.size() >= 2 && depth < kMaxIncludeDepth) {
+    if (parts[0] == "include" && parts.size() >= 2 && depth < kMaxIncludeDepth) {
       for (const std::string& text : readInclude(unquoted(trimmed(line.substr(7))))) {
         read(text, depth + 1);
       }

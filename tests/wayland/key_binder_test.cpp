@@ -37,6 +37,7 @@ TEST(SwayConfig, CombinationsBoundInTheDefaultModeAreTaken) {
       {"a variable", "set $mod Mod1\nset $modifier Mod4\nbindsym $mod+space exec x", true},
       {"the longer variable wins", "set $mod Mod1\nset $modifier Mod4\nbindsym $modifier+space x",
        false},
+      {"a variable defined again", "set $mod Mod4\nset $mod Mod1\nbindsym $mod+space x", true},
       {"flags first", "bindsym --to-code --no-warn Mod1+space exec x", true},
       {"in a block", "bindsym {\n  Mod1+Return exec y\n  Mod1+space exec x\n}", true},
       {"continued line", "bindsym \\\n  Mod1+space exec x", true},
