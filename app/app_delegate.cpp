@@ -173,6 +173,22 @@ void AppDelegate::rebuildMenu() {
   other->setChecked(!preset);
   hotkeyChoices_.addAction(other);
   menu_.addMenu(&hotkeyMenu_);
+  // GNOME keeps the shortcut in the user's own settings: written and removed only here.
+  if (hotkey_.status() == Hotkey::Status::needsConsent) {
+    item(menu_, "Kürzel in GNOME eintragen", [this] {
+      const bool written = hotkey_.agree();
+      log_.write(
+          "Kürzel " + Hotkey::label(hotkey_.combination()).toStdString() +
+          (written ? " in GNOME eingetragen" : failure(hotkey_.combination(), hotkey_.status())));
+      showHotkey();
+    });
+  } else if (hotkey_.consent() == KeyBinder::Consent::given) {
+    item(menu_, "Kürzel aus GNOME entfernen", [this] {
+      hotkey_.withdraw();
+      log_.write("Kürzel aus GNOME entfernt");
+      showHotkey();
+    });
+  }
 
   QAction* clipboard = item(menu_, "Zwischenablage-Verlauf", [this] {
     if (!controller_) return;
@@ -229,10 +245,15 @@ void AppDelegate::showHotkey() {
 
 void AppDelegate::chooseOtherHotkey() {
   HotkeyDialog dialog(hotkey_, [this](QKeyCombination combination) {
-    // Only a combination that is Varek's is stored; a taken one stays in the dialog.
-    if (hotkey_.grab(combination) != Hotkey::Status::registered) return false;
+    // Only a combination that is Varek's, or free for the desktop's settings once the user
+    // agrees, is stored; a taken one stays in the dialog.
+    const auto usable = [this] {
+      return hotkey_.registered() || hotkey_.status() == Hotkey::Status::needsConsent;
+    };
+    hotkey_.grab(combination);
+    if (!usable()) return false;
     changeHotkey(combination);
-    return hotkey_.registered();
+    return usable();
   });
   dialog.exec();
 }

@@ -122,6 +122,23 @@ QString HotkeyDialog::problem(Hotkey::Status status, QKeyCombination combination
       return QString("Die Tastaturbelegung hat keine Taste für %1.").arg(label);
     case Hotkey::Status::noDisplay:
       return QString("Ohne X11-Anzeige kann Varek kein globales Tastenkürzel belegen.");
+    case Hotkey::Status::noService:
+      return QString(
+                 "Die Arbeitsumgebung hat nicht geantwortet, %1 ist nicht belegt. Varek neu "
+                 "starten oder in ihren Tastenkürzel-Einstellungen ein Kürzel anlegen, das den "
+                 "Befehl „varek signal toggle“ ausführt.")
+          .arg(label);
+    case Hotkey::Status::needsConsent:
+      return QString(
+                 "%1 lässt sich in den Tastenkürzeln von GNOME eintragen: im Menü des "
+                 "Varek-Symbols „Kürzel in GNOME eintragen“ wählen.")
+          .arg(label);
+    case Hotkey::Status::unsupported:
+      return QString(
+                 "Diese Arbeitsumgebung lässt Varek kein globales Tastenkürzel belegen. In "
+                 "ihren Tastenkürzel-Einstellungen ein Kürzel wie %1 anlegen, das den Befehl "
+                 "„varek signal toggle“ ausführt.")
+          .arg(label);
   }
   return {};
 }
@@ -135,7 +152,7 @@ void HotkeyDialog::consider(QKeyCombination combination) {
   // by refusing the grab. The launcher holds nothing while the dialog records.
   const Hotkey::Status status = hotkey_.grab(combination);
   hotkey_.unregisterKey();
-  if (status != Hotkey::Status::registered) {
+  if (status != Hotkey::Status::registered && status != Hotkey::Status::needsConsent) {
     message_->setText(problem(status, combination, Where::here));
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "app/hotkey.h"
 #include "app/hotkey_dialog.h"
+#include "app/x11_key_binder.h"
 #include "tests/support/memory_defaults.h"
 #include "tests/support/x11_client.h"
 
@@ -24,7 +25,7 @@ constexpr QKeyCombination kCtrlJ(Qt::ControlModifier, Qt::Key_J);
 
 // The modifiers that the launcher grabs for the combination, plus extra ones.
 std::uint16_t mask(QKeyCombination combination, std::uint16_t extra = 0) {
-  return static_cast<std::uint16_t>(Hotkey::modifiers(combination) | extra);
+  return static_cast<std::uint16_t>(X11KeyBinder::modifiers(combination) | extra);
 }
 
 TEST(Hotkey, StoredTextReadsAsOneCombinationAndIsWrittenPortably) {
@@ -106,11 +107,10 @@ TEST(Hotkey, KeysHeldDownPressOnce) {
   };
   test::OtherClient display;
   for (const auto& [name, keys, expected] : rows) {
-    test::MemoryDefaults defaults;
-    Hotkey hotkey(defaults);
+    X11KeyBinder binder;
     int presses = 0;
-    hotkey.setOnPress([&] { ++presses; });
-    ASSERT_TRUE(hotkey.registerKey());
+    binder.setOnPress([&] { ++presses; });
+    ASSERT_EQ(binder.bind(kAltSpace), KeyBinder::Status::registered);
     for (const Key& key : keys) {
       xcb_key_press_event_t event{};
       event.response_type = key.type;
@@ -119,7 +119,7 @@ TEST(Hotkey, KeysHeldDownPressOnce) {
       event.root = display.root();
       event.event = key.onRoot ? display.root() : display.root() + 1;
       event.state = key.state;
-      hotkey.nativeEventFilter("xcb_generic_event_t", &event, nullptr);
+      binder.nativeEventFilter("xcb_generic_event_t", &event, nullptr);
     }
     EXPECT_EQ(presses, expected) << name;
   }
