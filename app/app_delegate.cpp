@@ -20,6 +20,9 @@
 #include "app/color_scheme.h"
 #include "app/control_signals.h"
 #include "app/hotkey_dialog.h"
+#include "app/key_binder.h"
+#include "ui/sway_scratchpad.h"
+#include "ui/varek_panel.h"
 #include "ui/panel_controller.h"
 
 namespace varek {
@@ -70,7 +73,11 @@ AppDelegate::AppDelegate(const Platform& platform, Log& log, LoginItem loginItem
     : QObject(parent),
       platform_(platform),
       log_(log),
-      hotkey_(platform_.defaults),
+      // On sway the binding itself shows and focuses the panel kept in the scratchpad, so
+      // that the keys typed right after the hotkey reach it, then tells the launcher.
+      hotkey_(platform_.defaults,
+              makeKeyBinder({.swayCommand = SwayScratchpad::criteria(VarekPanel::kAppId) +
+                                            " scratchpad show; nop varek toggle"})),
       loginItem_(std::move(loginItem)) {
   hotkeyMenu_.setTitle("Tastenkürzel");
 }

@@ -4,6 +4,7 @@
 // for the rest, with the same arguments.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -352,6 +354,29 @@ std::string startLine(varek::AppDelegate& delegate, varek::LinuxPlatform& deskto
          ", fehlt: " + (missing.empty() ? std::string("nichts") : missing);
 }
 
+// Written by the signal handler, read by the event loop.
+int terminationPipe[2] = {-1, -1};
+
+// `pkill -x varek` and the end of the session send SIGTERM (a terminal's Ctrl+C SIGINT):
+// the launcher then quits as through its menu, so that it gives back a hotkey binding
+// held by the compositor and ends no store halfway. Null when no pipe could be made.
+QSocketNotifier* quitOnTermination() {
+  if (pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+  struct sigaction action {};
+  action.sa_handler = [](int) {
+    const char byte = 1;
+    // Async-signal-safe; a full pipe already holds a request to quit.
+    [[maybe_unused]] const ssize_t written = ::write(terminationPipe[1], &byte, 1);
+  };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  return notifier;
+}
+
 // The launcher: one per session, known by its bus name. A second start toggles the panel
 // of the first and leaves.
 int runLauncher(int argc, char** argv) {
@@ -375,6 +400,8 @@ int runLauncher(int argc, char** argv) {
   }
 
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
+  QSocketNotifier* ending = quitOnTermination();
+  if (ending != nullptr) ending->setParent(&application);
   fatalLog = &desktop.log();
   qtHandler = qInstallMessageHandler(logFatalMessages);
   varek::AppDelegate delegate(desktop.platform(), desktop.log());

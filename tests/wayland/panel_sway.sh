@@ -53,9 +53,6 @@ launcher=$!
 until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
 check "kept hidden in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "this sway marked as having the rule" "$(ls "$XDG_RUNTIME_DIR")" "varek-sway-rule\.${SWAYSOCK##*/}"
-# What the hotkey's binding on sway runs: the nop tells the launcher of the press. sway
-# takes the escaped quotes of a double-quoted command literally; single quotes keep them.
-swaymsg "bindsym Mod1+space '[app_id=\"$app\"] scratchpad show; nop varek toggle'" >/dev/null
 
 press "12*7+3"
 until_true sh -c "grep -q 'Taste bis Liste' '$log'"
@@ -89,6 +86,20 @@ check "back in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "the window before has the focus again" "$(windows | grep '^before ')" '^before con True True'
 check "timings logged" "$(grep -c 'geöffnet in\|Taste bis Liste in' "$log")" '^[2-9]|[1-9][0-9]'
 
+# Quitting gives the hotkey back: a press then runs no binding of the launcher's.
+kill -TERM "$launcher"
+until_true sh -c "! kill -0 $launcher 2>/dev/null"
+timeout 2 swaymsg -t subscribe -m '["binding"]' >"$fixture/bindings" 2>/dev/null &
+listener=$!
+sleep 0.3
+press
+wait "$listener"
+check "the binding is gone after quitting" "$(grep -c 'nop varek toggle' "$fixture/bindings")" '^0$'
+check "the binding worked before" "$(grep -c 'Kürzel .* bereit' "$log")" '^[1-9]'
+
+"$varek" >/dev/null 2>&1 &
+launcher=$!
+until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
 # sway's IPC socket carries its process id.
 sway_pid="${SWAYSOCK%.sock}"; sway_pid="${sway_pid##*.}"
 kill "$sway_pid"
