@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "app/hotkey.h"
-#include "app/log.h"
+#include "platform/log.h"
 #include "app/login_item.h"
 #include "platform/platform.h"
 

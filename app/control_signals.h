@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "search/search_model.h"
 
 namespace varek {

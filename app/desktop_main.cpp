@@ -31,7 +31,7 @@
 #include "app/command_line.h"
 #include "app/command_search.h"
 #include "app/hotkey.h"
-#include "app/log.h"
+#include "platform/log.h"
 #include "app/login_item.h"
 #include "app/memory_release.h"
 #include "platform/linux/display_session.h"

@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "search/unicode.h"
-#include "sources/private_file.h"
+#include "platform/private_file.h"
 
 namespace varek {
 namespace {

@@ -16,7 +16,7 @@
 #include "platform/defaults.h"
 #include "platform/pasteboard.h"
 #include "platform/scheduler.h"
-#include "sources/private_file.h"
+#include "platform/private_file.h"
 
 namespace varek {
 

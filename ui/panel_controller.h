@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/platform.h"
 #include "search/search_model.h"
 

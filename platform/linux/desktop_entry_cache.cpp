@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <string_view>
+
+#include "platform/private_file.h"
 
 namespace varek::DesktopEntryCache {
 namespace {
@@ -185,14 +186,7 @@ void store(const std::string& file, const std::string& fingerprint,
   const std::string temporary = file + ".tmp." + std::to_string(::getpid());
   const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (descriptor < 0) return;
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    const ssize_t written = ::write(descriptor, left.data(), left.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    left.remove_prefix(static_cast<std::size_t>(written));
-  }
-  const bool whole = left.empty();
+  const bool whole = PrivateFile::writeAll(descriptor, bytes);
   if (::close(descriptor) != 0 || !whole || ::rename(temporary.c_str(), file.c_str()) != 0) {
     ::unlink(temporary.c_str());
   }

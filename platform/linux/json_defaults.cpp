@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "sources/private_file.h"
+#include "platform/private_file.h"
 
 namespace varek {
 namespace {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/linux/display_session.h"
 #include "platform/x11/x11_window_server.h"
 #include "platform/platform.h"

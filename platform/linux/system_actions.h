@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/scheduler.h"
 #include "platform/system_actions.h"
 

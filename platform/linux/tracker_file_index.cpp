@@ -30,7 +30,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/scheduler.h"
 #include "search/fold.h"
 #include "search/unicode.h"

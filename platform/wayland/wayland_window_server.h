@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_toplevels.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/window_server.h"
 #include "platform/x11/x11_desktop.h"
 

@@ -18,7 +18,7 @@
 #include <functional>
 #include <limits>
 
-#include "app/log.h"
+#include "platform/log.h"
 #include "platform/linux/qt_scheduler.h"
 #include "tests/support/desktop_fixtures.h"
 #include "tests/support/virtual_scheduler.h"

@@ -1,7 +1,7 @@
-#include "app/log.h"
+#include "platform/log.h"
 
 #include "search/unicode.h"
-#include "sources/private_file.h"
+#include "platform/private_file.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "sources/private_file.h"
+#include "platform/private_file.h"
 
 #include <dirent.h>
 #include <errno.h>
