@@ -27,13 +27,14 @@ check() {  # check NAME ACTUAL EXPECTED-PATTERN
     failures=$((failures + 1))
   fi
 }
-# "app_id floating visible focused x y width height" of each window in sway's tree.
+# "app_id floating visible focused x y width height" of each window in sway's tree, the
+# frame with its title bar.
 windows() {
   swaymsg -t get_tree | python3 -c 'import json, sys
 def walk(node):
     if node.get("app_id"):
-        r = node["rect"]
-        print(node["app_id"], node["type"], node["visible"], node["focused"], r["x"], r["y"], r["width"], r["height"])
+        r, bar = node["rect"], node["deco_rect"]["height"]
+        print(node["app_id"], node["type"], node["visible"], node["focused"], r["x"], r["y"] - bar, r["width"], r["height"] + bar)
     for child in node.get("nodes", []) + node.get("floating_nodes", []):
         walk(child)
 walk(json.load(sys.stdin))'
@@ -85,6 +86,27 @@ until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False
 check "back in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "the window before has the focus again" "$(windows | grep '^before ')" '^before con True True'
 check "timings logged" "$(grep -c 'geöffnet in\|Taste bis Liste in' "$log")" '^[2-9]|[1-9][0-9]'
+
+# Other programs' windows, through the command line's own connection: the terminal is
+# listed, and "Linke Hälfte" puts the window the user came from on the left half.
+check "windows mode lists the terminal" "$("$varek" query --mode windows before 2>&1)" 'before'
+"$varek" run "linke hälfte" >/dev/null 2>&1
+until_true sh -c "$(declare -f windows); windows | grep -q '^before .* 0 0 960 1080$'"
+check "Linke Hälfte gives the exact frame" "$(windows | grep '^before ')" ' 0 0 960 1080$'
+
+# A copy by another program lands in the history without the panel open, and its row
+# pastes into the terminal in front when the panel hides.
+wl-copy "Probe aus der Zwischenablage"
+until_true grep -qs "Probe aus der Zwischenablage" "$XDG_DATA_HOME/Varek/zwischenablage.json"
+check "a copy lands in the history" "$(grep -c 'Probe aus der Zwischenablage' "$XDG_DATA_HOME/Varek/zwischenablage.json")" '^1$'
+printf '[key-bindings]\nclipboard-paste=Control+v\n' >"$fixture/foot.ini"
+foot -c "$fixture/foot.ini" -a target sh -c "cat > '$fixture/pasted'" >/dev/null 2>&1 &
+until_true sh -c "$(declare -f windows); windows | grep -q '^target .* True '"
+wtype -k Shift_L -M alt -k space -m alt -M ctrl -k 3 -m ctrl -k Return
+sleep 1
+wtype -k Shift_L -k Return
+until_true grep -q "Probe aus der Zwischenablage" "$fixture/pasted"
+check "a clipboard row pastes into the terminal" "$(cat "$fixture/pasted")" '^Probe aus der Zwischenablage$'
 
 # Quitting gives the hotkey back: a press then runs no binding of the launcher's.
 kill -TERM "$launcher"
