@@ -486,7 +486,8 @@ void RootView::modelChanged(SearchModel::Field changed) {
       }
       const int selection = model_.selection();
       const bool valid = selection >= 0 && selection < static_cast<int>(model_.items().size());
-      std::vector<Key> hints = valid ? keyHints(model_.items()[selection]) : std::vector<Key>{};
+      std::vector<Key> hints = valid ? keyHints(model_.items()[selection], model_.pastesClipboard())
+                                     : std::vector<Key>{};
       if (hints != hints_) {
         hints_ = std::move(hints);
         layoutTabs();

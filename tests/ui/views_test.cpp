@@ -317,20 +317,23 @@ TEST(Views, KeyHintsFollowTheRow) {
       {Item::Kind::calc, "87", false, {enter("Kopieren")}},
       {Item::Kind::app, "Safari", false, {reveal, copy, enter("Öffnen")}},
       {Item::Kind::clipboard, "Hallo", false, {copy, enter("Einfügen")}},
+      {Item::Kind::clipboard, "Hallo", true, {enter("Kopieren")}},
       {Item::Kind::command, "Neustart", true, {copy, enter("Ausführen …")}},
       {Item::Kind::command, "Sperren", false, {copy, enter("Ausführen")}},
       {Item::Kind::window, "Fenster: Linke Hälfte", false, {copy, enter("Anordnen")}},
       {Item::Kind::window, "Fenster ohne Doppelpunkt", false, {copy, enter("Zeigen")}},
       {Item::Kind::dictionary, "Haus", false, {copy, enter("Öffnen")}},
   };
-  for (const auto& [kind, title, needsConfirm, hints] : cases) {
+  for (const auto& [kind, title, flag, hints] : cases) {
     Item item{};
     item.kind = kind;
     item.title = title;
-    item.needsConfirm = needsConfirm;
+    // The flag is needsConfirm, except on a clipboard row, where it means no paste.
+    const bool clipboard = kind == Item::Kind::clipboard;
+    item.needsConfirm = flag && !clipboard;
     // Only the application has a file to reveal.
     if (kind == Item::Kind::app) item.path = "/apps/safari.desktop";
-    EXPECT_EQ(keyHints(item), hints) << title;
+    EXPECT_EQ(keyHints(item, !(clipboard && flag)), hints) << title;
   }
 }
 
@@ -340,7 +343,7 @@ TEST(IconCache, SymbolsAreNeverEmpty) {
   // clang-format off
   std::vector<std::string> names = {"macwindow", "terminal.fill", "globe", "xmark", "safari.fill",
       "magnifyingglass", "doc.on.doc.fill", "doc.on.clipboard.fill", "hand.raised.fill",
-      "character.book.closed.fill", "no.such.symbol"};
+      "info.circle.fill", "character.book.closed.fill", "no.such.symbol"};
   // clang-format on
   for (const Commands::Command& command : Commands::all()) names.push_back(command.symbol);
   for (const Windows::Layout layout : Windows::allLayouts()) names.emplace_back(symbol(layout));
