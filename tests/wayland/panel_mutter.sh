@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The launcher on GNOME's Wayland session, end to end: it starts knowing the desktop, the
+# hotkey's command maps the panel as a window of its own, the windows mode says why GNOME
+# lists none, the clipboard mode says when it records, and a text another program copied
+# meanwhile is recorded once the panel has the focus, and the launcher's own copy is not.
+#   panel_mutter.sh VAREK_BINARY CLIPBOARD_OWNER_BINARY   (inside scripts/with-mutter)
+set -uo pipefail
+varek="$1" owner="$2"
+fixture="$(mktemp -d)"
+owner_pid=""
+trap '[[ -n "$owner_pid" ]] && kill "$owner_pid" 2>/dev/null; rm -rf "$fixture"' EXIT
+export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
+log="$XDG_STATE_HOME/Varek/Varek.log"
+passed=0 failures=0
+check() {  # check NAME ACTUAL EXPECTED-PATTERN
+  if [[ "$2" =~ $3 ]]; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $1: got «$2»"
+    failures=$((failures + 1))
+  fi
+}
+until_true() {  # until_true COMMAND…: at most 10 s
+  for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done
+  return 1
+}
+logged() { grep -c "$1" "$log" 2>/dev/null; }
+
+"$varek" >/dev/null 2>&1 &
+launcher=$!
+until_true sh -c "grep -q 'gestartet' '$log' 2>/dev/null"
+check "started knowing the session" "$(grep 'gestartet' "$log")" 'Sitzung wayland, Desktop GNOME'
+
+"$varek" signal toggle
+until_true sh -c "grep -q 'geöffnet in' '$log'"
+check "the hotkey's command shows the panel" "$(logged 'geöffnet in')" '^1$'
+
+check "no window list, and why" "$("$varek" query --mode windows --json "")" \
+  '"subtitle":"GNOME erlaubt Programmen keine Fensterliste","title":"Fenster nicht erreichbar"'
+check "the clipboard says when it records" "$("$varek" query --mode clipboard --json "")" \
+  'Kopiertes erscheint ab dem nächsten Öffnen'
+
+# Copied by another program while the panel is hidden; recorded once the panel is focused.
+"$varek" signal toggle
+mkfifo "$fixture/hold"
+"$owner" "Kopie aus GNOME" <"$fixture/hold" >"$fixture/owner.out" 2>&1 &
+owner_pid=$!
+exec 3>"$fixture/hold"
+until_true grep -q kopiert "$fixture/owner.out"
+check "another program copied" "$(cat "$fixture/owner.out")" '^kopiert$'
+history() { "$varek" query --mode clipboard --json ""; }
+sleep 1  # a few polls of the history
+check "not seen while hidden" "$(history | grep -c 'Kopie aus GNOME')" '^0$'
+"$varek" signal toggle
+until_true sh -c "$(declare -f history); varek='$varek'; history | grep -q 'Kopie aus GNOME'"
+check "recorded once the panel has the focus" "$(history | head -n 1)" '"title":"Kopie aus GNOME"'
+# The launcher's own copy comes back to it at each focus: it is not recorded as a new one.
+# (The seat has a keyboard only while the other program runs.)
+"$varek" signal copy "Eigene Kopie"
+"$varek" signal toggle
+"$varek" signal toggle
+until_true sh -c "grep -c 'geöffnet in' '$log' | grep -q '^3$'"
+sleep 1  # a few polls of the history
+check "its own copy is not recorded" "$(history | grep -c 'Eigene Kopie')" '^0$'
+exec 3>&-
+
+kill -TERM "$launcher"
+until_true sh -c "! kill -0 $launcher 2>/dev/null"
+check "ends on request" "$(kill -0 "$launcher" 2>/dev/null && echo running || echo ended)" '^ended$'
+
+grep -E 'gestartet|geöffnet in|Beendet' "$log" | sed 's/^[^ ]* //' >&2
+echo "$passed passed, $failures failed"
+((failures == 0))
