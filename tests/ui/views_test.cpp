@@ -147,6 +147,11 @@ TEST_F(ViewsTest, EmptyStates) {
     EXPECT_EQ(shot.any(QRect(560, 16, 158, 30), ember), mode != Mode::all);
     EXPECT_FALSE(shot.any(QRect(500, kListBottom + 2, 220, 34), ink)) << "no key hints";
   }
+  // The clipboard's hint says what Return does there: paste, or only copy.
+  model->setMode(Mode::clipboard);
+  const QImage pastes = shoot(QStringLiteral("empty-pastes")).image;
+  fake.windowServer.pasting = false;
+  EXPECT_NE(shoot(QStringLiteral("empty-copies")).image, pastes);
 }
 
 // Where the second row's highlight begins tells the first row's height: 46, or 58 for a
