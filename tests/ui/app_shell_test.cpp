@@ -247,7 +247,6 @@ TEST(ControlSignals, ActivationTokenComesWithSignalsThatShow) {
       {"query", QString("saf"), genuine, genuine},
       {"hide", std::nullopt, genuine, ""},  // shows nothing
       {"show", std::nullopt, "zwei Wörter", ""},
-      {"show", std::nullopt, "token\n", ""},
       {"show", std::nullopt, "", ""},
       {"show", std::nullopt, std::string(ControlSignals::kActivationTokenBytes + 1, 'a'), ""},
   };

@@ -5,10 +5,10 @@
 # meanwhile is recorded once the panel has the focus, and the launcher's own copy is not.
 #   panel_mutter.sh VAREK_BINARY CLIPBOARD_OWNER_BINARY   (inside scripts/with-mutter)
 set -uo pipefail
-varek="$1" owner="$2"
+varek="$1" owner_binary="$2"
 fixture="$(mktemp -d)"
-owner_pid=""
-trap '[[ -n "$owner_pid" ]] && kill "$owner_pid" 2>/dev/null; rm -rf "$fixture"' EXIT
+launcher="" owner=""
+trap 'kill $launcher $owner 2>/dev/null; rm -rf "$fixture"' EXIT
 export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
 log="$XDG_STATE_HOME/Varek/Varek.log"
 passed=0 failures=0
@@ -24,7 +24,6 @@ until_true() {  # until_true COMMAND…: at most 10 s
   for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done
   return 1
 }
-logged() { grep -c "$1" "$log" 2>/dev/null; }
 
 "$varek" >/dev/null 2>&1 &
 launcher=$!
@@ -33,7 +32,7 @@ check "started knowing the session" "$(grep 'gestartet' "$log")" 'Sitzung waylan
 
 "$varek" signal toggle
 until_true sh -c "grep -q 'geöffnet in' '$log'"
-check "the hotkey's command shows the panel" "$(logged 'geöffnet in')" '^1$'
+check "the hotkey's command shows the panel" "$(grep -c 'geöffnet in' "$log")" '^1$'
 
 check "no window list, and why" "$("$varek" query --mode windows --json "")" \
   '"subtitle":"GNOME erlaubt Programmen keine Fensterliste","title":"Fenster nicht erreichbar"'
@@ -42,12 +41,9 @@ check "the clipboard says when it records" "$("$varek" query --mode clipboard --
 
 # Copied by another program while the panel is hidden; recorded once the panel is focused.
 "$varek" signal toggle
-mkfifo "$fixture/hold"
-"$owner" "Kopie aus GNOME" <"$fixture/hold" >"$fixture/owner.out" 2>&1 &
-owner_pid=$!
-exec 3>"$fixture/hold"
+"$owner_binary" "Kopie aus GNOME" >"$fixture/owner.out" 2>&1 &
+owner=$!
 until_true grep -q kopiert "$fixture/owner.out"
-check "another program copied" "$(cat "$fixture/owner.out")" '^kopiert$'
 history() { "$varek" query --mode clipboard --json ""; }
 sleep 1  # a few polls of the history
 check "not seen while hidden" "$(history | grep -c 'Kopie aus GNOME')" '^0$'
@@ -62,12 +58,6 @@ check "recorded once the panel has the focus" "$(history | head -n 1)" '"title":
 until_true sh -c "grep -c 'geöffnet in' '$log' | grep -q '^3$'"
 sleep 1  # a few polls of the history
 check "its own copy is not recorded" "$(history | grep -c 'Eigene Kopie')" '^0$'
-exec 3>&-
 
-kill -TERM "$launcher"
-until_true sh -c "! kill -0 $launcher 2>/dev/null"
-check "ends on request" "$(kill -0 "$launcher" 2>/dev/null && echo running || echo ended)" '^ended$'
-
-grep -E 'gestartet|geöffnet in|Beendet' "$log" | sed 's/^[^ ]* //' >&2
 echo "$passed passed, $failures failed"
 ((failures == 0))
