@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The launcher on GNOME's Wayland session, end to end: it starts knowing the desktop, the
-# hotkey's command maps the panel as a window of its own, the windows mode says why GNOME
-# lists none, the clipboard mode says when it records, and a text another program copied
-# meanwhile is recorded once the panel has the focus, and the launcher's own copy is not.
+# The launcher on GNOME's Wayland session, end to end: it starts knowing the desktop; the
+# hotkey's command maps the panel as a window of its own, handing GNOME's activation token
+# to the compositor; the windows mode says why GNOME lists none, the clipboard mode when it
+# records; a text another program copied meanwhile is recorded once the panel has the
+# focus, and the launcher's own copy is not.
 #   panel_mutter.sh VAREK_BINARY CLIPBOARD_OWNER_BINARY   (inside scripts/with-mutter)
 set -uo pipefail
 varek="$1" owner_binary="$2"
@@ -25,14 +26,17 @@ until_true() {  # until_true COMMAND…: at most 10 s
   return 1
 }
 
-"$varek" >/dev/null 2>&1 &
+# The protocol log shows what the launcher hands to the compositor.
+WAYLAND_DEBUG=client "$varek" >/dev/null 2>"$fixture/wayland.log" &
 launcher=$!
 until_true sh -c "grep -q 'gestartet' '$log' 2>/dev/null"
 check "started knowing the session" "$(grep 'gestartet' "$log")" 'Sitzung wayland, Desktop GNOME'
 
-"$varek" signal toggle
+XDG_ACTIVATION_TOKEN="gnome-shell/Varek/1-0-host_TIME7" "$varek" signal toggle
 until_true sh -c "grep -q 'geöffnet in' '$log'"
 check "the hotkey's command shows the panel" "$(grep -c 'geöffnet in' "$log")" '^1$'
+check "with the focus GNOME gave the command" "$(grep -c 'activate("gnome-shell/Varek/1-0-host_TIME7"' \
+  "$fixture/wayland.log")" '^1$'
 
 check "no window list, and why" "$("$varek" query --mode windows --json "")" \
   '"subtitle":"GNOME erlaubt Programmen keine Fensterliste","title":"Fenster nicht erreichbar"'
