@@ -1,6 +1,8 @@
 #include "app/control_signals.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <algorithm>
 #include <charconv>
 
 #include "search/bench.h"
@@ -13,6 +15,7 @@ namespace {
 // The title of the first row when there is none: an en dash.
 constexpr std::string_view kNoTopRow = "–";
 constexpr int kMillisecondDecimals = 2;
+constexpr const char* kActivationVariable = "XDG_ACTIVATION_TOKEN";
 
 // Fixed-point with a decimal point whatever the process's locale says, so that the log
 // reads the same on every desktop.
@@ -26,7 +29,12 @@ std::string decimal(double value, int decimals) {
 }  // namespace
 
 ControlSignals::ControlSignals(PanelController& controller, const Log& log, QObject* parent)
-    : QObject(parent), controller_(controller), log_(log) {}
+    : QObject(parent),
+      controller_(controller),
+      log_(log),
+      onActivationToken_([](const std::string& token) {
+        qputenv(kActivationVariable, QByteArray::fromStdString(token));
+      }) {}
 
 bool ControlSignals::listen() {
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -47,23 +55,62 @@ void ControlSignals::receive(const QDBusMessage& message) {
                   ? text
                   : std::string(unicode::leadingCharacters(text, kPayloadCharacters));
   }
-  handle(message.member().toStdString(), payload);
+  handle(message.member().toStdString(), payload, activationToken(arguments));
 }
 
-void ControlSignals::handle(std::string_view member, const std::optional<std::string>& payload) {
+QVariantMap ControlSignals::activationArgument(const std::string& token) {
+  return {{QString::fromLatin1(kActivationTokenKey), QString::fromStdString(token)}};
+}
+
+std::optional<std::string> ControlSignals::activationToken(const QVariantList& arguments) {
+  for (const QVariant& argument : arguments) {
+    // From the bus a dictionary arrives still marshalled; built here, it is a map already.
+    QVariantMap map;
+    if (argument.metaType() == QMetaType::fromType<QDBusArgument>()) {
+      const auto marshalled = argument.value<QDBusArgument>();
+      if (marshalled.currentType() != QDBusArgument::MapType) continue;
+      map = qdbus_cast<QVariantMap>(marshalled);
+    } else if (argument.metaType() == QMetaType::fromType<QVariantMap>()) {
+      map = argument.toMap();
+    } else {
+      continue;
+    }
+    const QVariant value = map.value(QString::fromLatin1(kActivationTokenKey));
+    if (value.metaType() != QMetaType::fromType<QString>()) return std::nullopt;
+    const std::string token = value.toString().toStdString();
+    // It goes into the environment and on to the compositor: nothing there may be cut,
+    // spaced or control characters.
+    const bool visible = std::all_of(token.begin(), token.end(),
+                                     [](char byte) { return byte > ' ' && byte < '\x7f'; });
+    if (token.empty() || token.size() > kActivationTokenBytes || !visible) return std::nullopt;
+    return token;
+  }
+  return std::nullopt;
+}
+
+void ControlSignals::show(const std::optional<std::string>& activationToken) {
+  if (activationToken && onActivationToken_) onActivationToken_(*activationToken);
+  controller_.show();
+  // Qt's Wayland shell takes the token when the panel asks for the focus and removes it;
+  // one left over is spent and must not reach the programs the launcher starts.
+  qunsetenv(kActivationVariable);
+}
+
+void ControlSignals::handle(std::string_view member, const std::optional<std::string>& payload,
+                            const std::optional<std::string>& activationToken) {
   SearchModel& model = controller_.model();
   if (member == "toggle") {
     if (controller_.isVisible()) {
       controller_.hide();
     } else {
-      controller_.show();
+      show(activationToken);
     }
   } else if (member == "show") {
-    controller_.show();
+    show(activationToken);
   } else if (member == "hide") {
     controller_.hide();
   } else if (member == "query") {
-    if (!controller_.isVisible()) controller_.show();
+    if (!controller_.isVisible()) show(activationToken);
     const std::string query = payload.value_or(std::string());
     model.setQuery(query);
     writeAfterOpening(queryLine(query, model));

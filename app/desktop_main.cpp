@@ -30,6 +30,7 @@
 #include "app/app_delegate.h"
 #include "app/command_line.h"
 #include "app/command_search.h"
+#include "app/control_signals.h"
 #include "app/hotkey.h"
 #include "platform/log.h"
 #include "app/login_item.h"
@@ -186,6 +187,11 @@ int sendSignal(const CommandLine& line) {
   QDBusMessage message =
       QDBusMessage::createSignal("/", kSignalInterface, QString::fromStdString(line.text));
   if (line.payload) message << QString::fromStdString(*line.payload);
+  // A desktop's shortcut that runs this command hands it the right to give the focus on;
+  // the launcher, not this process, has the window to take it.
+  if (const char* token = std::getenv("XDG_ACTIVATION_TOKEN"); token && *token) {
+    message << varek::ControlSignals::activationArgument(token);
+  }
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     std::fprintf(stderr, "varek: keine Verbindung zum Sitzungsbus\n");

@@ -28,6 +28,9 @@ class Pasteboard {
 
   // Rises by at least one on every change of the clipboard, by anyone, this process too.
   virtual std::int64_t changeCount() const = 0;
+  // False where the desktop shows the clipboard only to the program with the focus: then
+  // a copy made meanwhile is seen (and counted) when the panel next gains the focus.
+  virtual bool recordsWithoutFocus() const { return true; }
 
   // Each of these reads the clipboard anew, so two of them may see two different copies.
   // The type identifiers (MIME types) of the current content; empty when there is none.

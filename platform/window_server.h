@@ -57,6 +57,9 @@ class WindowServer {
   // The screen with keyboard focus, or nothing without screens.
   virtual std::optional<ScreenInfo> mainScreen() const = 0;
 
+  // Whether postPaste() can reach other windows here; where it cannot, a pasted entry is
+  // only copied and the user pastes it.
+  virtual bool canPaste() const = 0;
   // Types the paste shortcut into whatever window has focus now.
   virtual void postPaste() = 0;
 };

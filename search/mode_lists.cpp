@@ -117,13 +117,16 @@ std::vector<Item> SearchModel::clipboardItems(std::string_view query) {
   const std::string needle = fold(query);
   std::vector<Item> rows;
   const auto& entries = clipboard_->entries();
+  // Where no keystroke can reach the window underneath, Return copies and the row says how
+  // to paste.
+  const bool pastes = platform_.windowServer.canPaste();
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const ClipboardHistory::Entry& entry = entries[index];
     if (!needle.empty() && fold(entry.text).find(needle) == std::string::npos) continue;
     const auto lines = std::count(entry.text.begin(), entry.text.end(), '\n') + 1;
     std::string subtitle = dates.phrase(entry.date);
     if (lines >= 2) subtitle += " · " + std::to_string(lines) + " Zeilen";
-    subtitle += " · Eingabe fügt ein";
+    subtitle += pastes ? " · Eingabe fügt ein" : " · Strg+V zum Einfügen";
     const bool isPath = entry.text.starts_with('/');
     std::weak_ptr<SearchModel> weak = weak_from_this();
     const Platform platform = platform_;
@@ -139,13 +142,28 @@ std::vector<Item> SearchModel::clipboardItems(std::string_view query) {
          .copyText = entry.text,
          .needsConfirm = false,
          .keepsOpen = false,
-         .run = [weak, platform, text = entry.text] {
+         .run = [weak, platform, pastes, text = entry.text] {
            if (auto model = weak.lock()) model->copyText(text);
-           platform.scheduler.postAfter(kPasteDelaySeconds, [platform] {
-             // Without trust the text stays on the clipboard for the user to paste.
-             if (platform.windowServer.isTrusted()) platform.windowServer.postPaste();
-           });
+           if (!pastes) return;
+           platform.scheduler.postAfter(kPasteDelaySeconds,
+                                        [platform] { platform.windowServer.postPaste(); });
          }});
+  }
+  // A history that fills only while the panel is open says so, below the entries, so that
+  // Return still pastes the newest one.
+  if (query.empty() && clipboard_->enabled() && !platform_.pasteboard.recordsWithoutFocus()) {
+    rows.push_back({.id = "clip:focus",
+                    .title = "Kopiertes erscheint ab dem nächsten Öffnen",
+                    .subtitle = "Dieser Desktop zeigt Varek die Zwischenablage nur, wenn das "
+                                "Feld offen ist",
+                    .kind = Item::Kind::command,
+                    .icon = {Item::Icon::Symbol{"info.circle.fill", SystemColor::gray}},
+                    .score = kPinnedScore,
+                    .path = std::nullopt,
+                    .copyText = std::nullopt,
+                    .needsConfirm = false,
+                    .keepsOpen = true,
+                    .run = [] {}});
   }
   return rows;
 }

@@ -77,6 +77,8 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   FileSearch& files() { return *files_; }
   const std::vector<Windows::Window>& windowCache() const { return windowCache_; }
   const std::optional<RunningApp>& previousApp() const { return previousApp_; }
+  // Whether Return on a clipboard row pastes it, or only copies it.
+  bool pastesClipboard() const { return platform_.windowServer.canPaste(); }
 
   // The ranked rows of mode all for a trimmed term: at most 30 plus the web row.
   std::vector<Item> everything(std::string_view term);

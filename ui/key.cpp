@@ -47,12 +47,12 @@ QSizeF capSize(const QString& key) {
           appearance().capMetrics.height() + 2 * kCapVerticalPadding};
 }
 
-QString returnLabel(const Item& item) {
+QString returnLabel(const Item& item, bool pastes) {
   switch (item.kind) {
     case Item::Kind::calc:
       return QStringLiteral("Kopieren");
     case Item::Kind::clipboard:
-      return QStringLiteral("Einfügen");
+      return pastes ? QStringLiteral("Einfügen") : QStringLiteral("Kopieren");
     case Item::Kind::command:
       return item.needsConfirm ? QStringLiteral("Ausführen …") : QStringLiteral("Ausführen");
     case Item::Kind::window:
@@ -97,11 +97,14 @@ void Key::paint(QPainter& painter, QPointF origin) const {
   painter.drawText(capRect, Qt::AlignCenter, key);
 }
 
-std::vector<Key> keyHints(const Item& item) {
+std::vector<Key> keyHints(const Item& item, bool pastes) {
   std::vector<Key> hints;
   if (item.path) hints.push_back({kRevealKeys, QStringLiteral("Im Dateimanager zeigen")});
-  if (item.kind != Item::Kind::calc) hints.push_back({kCopyKeys, QStringLiteral("Kopieren")});
-  hints.push_back({kReturnKey, returnLabel(item)});
+  // A row whose Return copies needs no second key for it.
+  const bool returnCopies =
+      item.kind == Item::Kind::calc || (item.kind == Item::Kind::clipboard && !pastes);
+  if (!returnCopies) hints.push_back({kCopyKeys, QStringLiteral("Kopieren")});
+  hints.push_back({kReturnKey, returnLabel(item, pastes)});
   return hints;
 }
 

@@ -24,7 +24,8 @@ struct Key {
 
 // What Strg+Eingabe, Alt+Eingabe and Eingabe do with this row, in that order; a hint is
 // left out where the row has no such action (no path to reveal, nothing to copy but the
-// result it already copies on Return).
-std::vector<Key> keyHints(const Item& item);
+// text it already copies on Return).
+// `pastes`: whether Return on a clipboard row pastes it or only copies it.
+std::vector<Key> keyHints(const Item& item, bool pastes);
 
 }  // namespace varek

@@ -181,6 +181,13 @@ struct Style {
       QStringLiteral("Ab jetzt merkt sich Varek Texte und Dateipfade, die du "
                      "kopierst – bis zu 200. Passwörter aus Passwortmanagern "
                      "landen nie im Verlauf. Eingabe fügt einen Eintrag direkt ein.")};
+  // Where Return can only copy.
+  Hint clipboardCopyHint{
+      clipboardHint.title,
+      QStringLiteral("Ab jetzt merkt sich Varek Texte und Dateipfade, die du "
+                     "kopierst – bis zu 200. Passwörter aus Passwortmanagern "
+                     "landen nie im Verlauf. Eingabe kopiert einen Eintrag, Strg+V fügt "
+                     "ihn ein.")};
   Hint filesHint{QStringLiteral("Dateien suchen"),
                  QStringLiteral("Tippe einen Teil des Namens. Unter „Alles“ zeigt Varek nur "
                                 "Dateien, die du schon geöffnet hast – hier alle.")};
@@ -369,7 +376,7 @@ class RootView::List : public QWidget {
     const Hint* hint = nullptr;
     switch (model_.mode()) {
       case Mode::clipboard:
-        hint = &look.clipboardHint;
+        hint = model_.pastesClipboard() ? &look.clipboardHint : &look.clipboardCopyHint;
         break;
       case Mode::files:
         hint = &look.filesHint;
@@ -486,7 +493,8 @@ void RootView::modelChanged(SearchModel::Field changed) {
       }
       const int selection = model_.selection();
       const bool valid = selection >= 0 && selection < static_cast<int>(model_.items().size());
-      std::vector<Key> hints = valid ? keyHints(model_.items()[selection]) : std::vector<Key>{};
+      std::vector<Key> hints = valid ? keyHints(model_.items()[selection], model_.pastesClipboard())
+                                     : std::vector<Key>{};
       if (hints != hints_) {
         hints_ = std::move(hints);
         layoutTabs();

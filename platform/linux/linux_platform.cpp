@@ -43,13 +43,18 @@ class SystemClock : public Clock {
 // changes, so nothing is recorded, and what is copied goes nowhere.
 class AbsentPasteboard : public Pasteboard {
  public:
+  // What the launcher's clipboard on this desktop would say: the lists are the same.
+  explicit AbsentPasteboard(bool recordsWithoutFocus = true)
+      : recordsWithoutFocus_(recordsWithoutFocus) {}
   std::int64_t changeCount() const override { return changes_; }
+  bool recordsWithoutFocus() const override { return recordsWithoutFocus_; }
   std::vector<std::string> types() const override { return {}; }
   std::vector<std::string> filePaths() const override { return {}; }
   std::optional<std::string> text() const override { return std::nullopt; }
   void setText(const std::string&) override { ++changes_; }
 
  private:
+  bool recordsWithoutFocus_;
   std::int64_t changes_ = 0;
 };
 
@@ -163,7 +168,8 @@ bool LinuxPlatform::makeWaylandParts([[maybe_unused]] Options options,
     // Without data control Qt still sees the clipboard while the panel has focus.
     pasteboard_ = session.pasteboard();
   } else {
-    pasteboard_ = std::make_unique<AbsentPasteboard>();
+    pasteboard_ = std::make_unique<AbsentPasteboard>(
+        wayland_->offers(WaylandConnection::Capability::dataControl));
   }
   return true;
 #else

@@ -37,7 +37,15 @@ bool offersPlainText(const QMimeData& content) {
 QtPasteboard::QtPasteboard() {
   QClipboard* clipboard = systemClipboard();
   if (clipboard == nullptr) return;
-  QObject::connect(clipboard, &QClipboard::dataChanged, &connections_, [this] { ++changeCount_; });
+  focusOnly_ = QGuiApplication::platformName() == QLatin1String("wayland");
+  // On Wayland Qt hears of a copy when its window gains the keyboard focus, and signals it
+  // then, also for a copy made while it had none. Its own copy comes back the same way each
+  // time: it was counted when it was made, and is not new.
+  QObject::connect(clipboard, &QClipboard::dataChanged, &connections_, [this, clipboard] {
+    if (focusOnly_ && ownCopyCounted_ && clipboard->ownsClipboard()) return;
+    ownCopyCounted_ = false;
+    ++changeCount_;
+  });
   if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
     auto reader = std::make_unique<X11Clipboard>(x11->connection());
     if (reader->connected()) x11_ = std::move(reader);
@@ -90,6 +98,7 @@ void QtPasteboard::setText(const std::string& text) {
   // Taking the selection over is signalled synchronously today, but the history must see
   // its own copy even where a platform reports it later.
   if (changeCount_ == before) ++changeCount_;
+  ownCopyCounted_ = true;
 }
 
 }  // namespace varek

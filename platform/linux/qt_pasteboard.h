@@ -19,6 +19,8 @@ class QtPasteboard : public Pasteboard {
   ~QtPasteboard() override;
 
   std::int64_t changeCount() const override { return changeCount_; }
+  // Only under X11: a Wayland compositor shows the clipboard to the focused window alone.
+  bool recordsWithoutFocus() const override { return !focusOnly_; }
   std::vector<std::string> types() const override;
   // Only the local files of a mixed list: other addresses cannot be shown as files.
   std::vector<std::string> filePaths() const override;
@@ -30,6 +32,8 @@ class QtPasteboard : public Pasteboard {
 
  private:
   std::int64_t changeCount_ = 0;
+  bool focusOnly_ = false;
+  bool ownCopyCounted_ = false;  // the content is this process's copy, already counted
   // Ends the dataChanged connection when this pasteboard goes, even if Qt's clipboard stays.
   QObject connections_;
   std::unique_ptr<X11Clipboard> x11_;  // only under X11

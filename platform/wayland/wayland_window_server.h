@@ -76,6 +76,8 @@ class WaylandWindowServer : public WindowServer {
   // sway's focused output; without sway, the primary screen.
   std::optional<ScreenInfo> mainScreen() const override;
 
+  // Only with a virtual keyboard: GNOME and KDE offer none to programs.
+  bool canPaste() const override { return static_cast<bool>(paste_); }
   void postPaste() override;
 
  private:

@@ -55,6 +55,7 @@ class X11WindowServer : public WindowServer {
   std::vector<ScreenInfo> screens() const override;
   std::optional<ScreenInfo> mainScreen() const override;
 
+  bool canPaste() const override { return isTrusted(); }
   void postPaste() override;
 
  private:

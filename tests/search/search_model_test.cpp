@@ -285,6 +285,26 @@ TEST_F(SearchModelTest, ClipboardModeListsHistoryNewestFirst) {
   EXPECT_EQ(fake.pasteboard.text(), "/home/anna/a.txt");
   fake.scheduler.advance(0.5);
   EXPECT_EQ(model->clipboard().entries().front().text, std::string(500, 'x'));
+  // Where no keystroke reaches other windows, Return copies and the row tells how to paste.
+  fake.windowServer.pasting = false;
+  model->search();
+  EXPECT_TRUE(model->items()[2].subtitle.ends_with("Sek. · Strg+V zum Einfügen"))
+      << model->items()[2].subtitle;
+  model->setSelection(2);
+  model->activate(Action::open);
+  fake.scheduler.advance(1.0);
+  EXPECT_EQ(fake.windowServer.pastes, 1);
+  EXPECT_EQ(fake.pasteboard.text(), "Café am Markt");
+  // A history that fills only while the panel has the focus says so below its entries,
+  // unless a query filters them or recording is off.
+  fake.pasteboard.focusOnly = true;
+  for (const auto& [query, enabled, last] :
+       {std::tuple{"", true, "clip:focus"}, {"", false, "clip:3"}, {"a", true, "clip:3"}}) {
+    model->clipboard().setEnabled(enabled);
+    model->setQuery(query);
+    model->search();
+    EXPECT_EQ(ids().back(), last) << query << enabled;
+  }
 }
 
 // Titled windows of regular applications, in the workspace's order, and only with trust; a

@@ -18,7 +18,10 @@ namespace varek::test {
 
 class FakePasteboard : public Pasteboard {
  public:
+  bool focusOnly = false;  // the desktop shows the clipboard only to the focused program
+
   std::int64_t changeCount() const override { return changeCount_; }
+  bool recordsWithoutFocus() const override { return !focusOnly; }
   std::vector<std::string> types() const override {
     ++contentReads_;
     return types_;
@@ -88,6 +91,7 @@ class FakeWindowServer : public WindowServer {
   std::vector<WindowId> raised;
   std::vector<ScreenInfo> screenList{{{0, 0, 1440, 900}, {0, 25, 1440, 875}}};
   int pastes = 0;
+  bool pasting = true;  // the paste shortcut can be typed here
 
   bool isTrusted() const override { return trusted; }
   void requestTrust() override { ++trustRequests; }
@@ -121,6 +125,7 @@ class FakeWindowServer : public WindowServer {
     if (screenList.empty()) return std::nullopt;
     return screenList.front();
   }
+  bool canPaste() const override { return pasting; }
   void postPaste() override { ++pastes; }
 };
 

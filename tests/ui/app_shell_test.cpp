@@ -237,6 +237,35 @@ TEST(ControlSignals, ActOnThePanelAndTheModelAsInputWould) {
   EXPECT_EQ(launcher.model().mode(), Mode::all) << "a number is not a text";
 }
 
+// The desktop's activation token travels in the signal as the sender adds it, and reaches
+// the launcher when the signal shows the panel; a token that could not be genuine does not.
+TEST(ControlSignals, ActivationTokenComesWithSignalsThatShow) {
+  const std::string genuine = "gnome-shell/Varek/2-0-host_TIME81";
+  const std::tuple<const char*, std::optional<QString>, std::string, std::string> rows[] = {
+      {"show", std::nullopt, genuine, genuine},
+      {"toggle", QString("2"), genuine, genuine},  // after a payload
+      {"query", QString("saf"), genuine, genuine},
+      {"hide", std::nullopt, genuine, ""},  // shows nothing
+      {"show", std::nullopt, "zwei Wörter", ""},
+      {"show", std::nullopt, "", ""},
+      {"show", std::nullopt, std::string(ControlSignals::kActivationTokenBytes + 1, 'a'), ""},
+  };
+  Launcher launcher;
+  std::string taken;
+  launcher.delegate.controlSignals()->setOnActivationToken(
+      [&](const std::string& token) { taken = token; });
+  for (const auto& [member, payload, token, expected] : rows) {
+    launcher.controller().hide();
+    taken.clear();
+    QDBusMessage message = QDBusMessage::createSignal("/", ControlSignals::kInterface, member);
+    if (payload) message << *payload;
+    QDBusConnection::sessionBus().send(message << ControlSignals::activationArgument(token));
+    post("hide");
+    EXPECT_EQ(taken, expected) << member << " " << token.substr(0, 20);
+  }
+  EXPECT_TRUE(qgetenv("XDG_ACTIVATION_TOKEN").isEmpty()) << "a spent token is not passed on";
+}
+
 TEST(AppShell, MenuItemsActOnTheSettingsTheMenuShows) {
   MemoryLauncher launcher;
   QMenu& menu = launcher.delegate.menu();

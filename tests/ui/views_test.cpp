@@ -147,6 +147,11 @@ TEST_F(ViewsTest, EmptyStates) {
     EXPECT_EQ(shot.any(QRect(560, 16, 158, 30), ember), mode != Mode::all);
     EXPECT_FALSE(shot.any(QRect(500, kListBottom + 2, 220, 34), ink)) << "no key hints";
   }
+  // The clipboard's hint says what Return does there: paste, or only copy.
+  model->setMode(Mode::clipboard);
+  const QImage pastes = shoot(QStringLiteral("empty-pastes")).image;
+  fake.windowServer.pasting = false;
+  EXPECT_NE(shoot(QStringLiteral("empty-copies")).image, pastes);
 }
 
 // Where the second row's highlight begins tells the first row's height: 46, or 58 for a
@@ -317,20 +322,23 @@ TEST(Views, KeyHintsFollowTheRow) {
       {Item::Kind::calc, "87", false, {enter("Kopieren")}},
       {Item::Kind::app, "Safari", false, {reveal, copy, enter("Öffnen")}},
       {Item::Kind::clipboard, "Hallo", false, {copy, enter("Einfügen")}},
+      {Item::Kind::clipboard, "Hallo", true, {enter("Kopieren")}},
       {Item::Kind::command, "Neustart", true, {copy, enter("Ausführen …")}},
       {Item::Kind::command, "Sperren", false, {copy, enter("Ausführen")}},
       {Item::Kind::window, "Fenster: Linke Hälfte", false, {copy, enter("Anordnen")}},
       {Item::Kind::window, "Fenster ohne Doppelpunkt", false, {copy, enter("Zeigen")}},
       {Item::Kind::dictionary, "Haus", false, {copy, enter("Öffnen")}},
   };
-  for (const auto& [kind, title, needsConfirm, hints] : cases) {
+  for (const auto& [kind, title, flag, hints] : cases) {
     Item item{};
     item.kind = kind;
     item.title = title;
-    item.needsConfirm = needsConfirm;
+    // The flag is needsConfirm, except on a clipboard row, where it means no paste.
+    const bool clipboard = kind == Item::Kind::clipboard;
+    item.needsConfirm = flag && !clipboard;
     // Only the application has a file to reveal.
     if (kind == Item::Kind::app) item.path = "/apps/safari.desktop";
-    EXPECT_EQ(keyHints(item), hints) << title;
+    EXPECT_EQ(keyHints(item, !(clipboard && flag)), hints) << title;
   }
 }
 
@@ -340,7 +348,7 @@ TEST(IconCache, SymbolsAreNeverEmpty) {
   // clang-format off
   std::vector<std::string> names = {"macwindow", "terminal.fill", "globe", "xmark", "safari.fill",
       "magnifyingglass", "doc.on.doc.fill", "doc.on.clipboard.fill", "hand.raised.fill",
-      "character.book.closed.fill", "no.such.symbol"};
+      "info.circle.fill", "character.book.closed.fill", "no.such.symbol"};
   // clang-format on
   for (const Commands::Command& command : Commands::all()) names.push_back(command.symbol);
   for (const Windows::Layout layout : Windows::allLayouts()) names.emplace_back(symbol(layout));
