@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The command line on sway with no launcher running: a copy made by `varek run` is still the
 # clipboard after the run has ended, and the holder it leaves behind ends when another
-# program copies.
+# program copies; the screenshot row stores the whole screen in the pictures folder.
 #   cli_sway.sh VAREK_BINARY   (inside scripts/with-sway)
 set -uo pipefail
 varek="$1"
@@ -36,6 +36,18 @@ check "one holder serves it" "$holder" '^[0-9]+$'
 wl-copy anderes 2>/dev/null
 check "another copy ends the holder" "$(until_true gone "${holder:-0}" && echo gone)" '^gone$'
 check "the other copy is the clipboard" "$(wl-paste -n)" '^anderes$'
+
+check "the screenshot row runs" "$("$varek" run bildschirmfoto 2>&1; echo "exit $?")" \
+  $'^Bildschirmfoto\nexit 0$'
+shots=("$HOME"/Bilder/Bildschirmfoto\ vom\ *.png)
+# A PNG's width and height are the first two words of its header chunk.
+check "a picture of the whole screen in the pictures folder" "$(python3 - "${shots[@]}" <<'PY'
+import struct, sys
+for name in sys.argv[1:]:
+    head = open(name, "rb").read(24)
+    print(head[:8] == b"\x89PNG\r\n\x1a\n" and "%dx%d" % struct.unpack(">II", head[16:24]))
+PY
+)" '^1920x1080$'
 
 echo "$passed passed, $failures failed"
 ((failures == 0))
