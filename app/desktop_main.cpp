@@ -35,6 +35,7 @@
 #include "app/log.h"
 #include "app/login_item.h"
 #include "app/memory_release.h"
+#include "app/wayland_frames.h"
 #include "platform/linux/display_session.h"
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/linux_platform.h"
@@ -420,6 +421,7 @@ int runLauncher(int argc, char** argv) {
     return 0;
   }
 
+  if (session == varek::DisplaySession::wayland) varek::skipClientFramesWhereCompositorDrawsThem();
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
   QSocketNotifier* ending = quitOnTermination();
   if (ending != nullptr) ending->setParent(&application);

@@ -13,7 +13,7 @@ cat >"$fixture/applications/sondenwerkzeug.desktop" <<ENTRY
 [Desktop Entry]
 Type=Application
 Name=Sondenwerkzeug
-Exec=touch $fixture/ran
+Exec=sh -c "env >$fixture/ran"
 ENTRY
 export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
 log="$XDG_STATE_HOME/Varek/Varek.log"
@@ -79,8 +79,11 @@ until_true sh -c "grep -q '„87“' '$log'"
 check "the whole text arrived: its result was acted on" "$(grep -c '„87“' "$log")" '^[1-9]'
 
 press "Sondenwerkzeug" -k Return
-until_true test -e "$fixture/ran"
+until_true grep -q '^PATH=' "$fixture/ran"
 check "Return runs the row" "$(test -e "$fixture/ran" && echo ran)" '^ran$'
+# Set for the launcher's own windows only: they need no OpenGL to learn about frames.
+check "the program run inherits no frame setting" "$(grep -c '^QT_WAYLAND_DISABLE' "$fixture/ran")" '^0$'
+check "the launcher skipped OpenGL" "$(grep -c 'swrast\|libLLVM' "/proc/$launcher/maps")" '^0$'
 until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
 check "back in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "the window before has the focus again" "$(windows | grep '^before ')" '^before con True True'
