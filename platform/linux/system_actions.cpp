@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -14,8 +15,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QUrl>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -82,6 +85,7 @@ constexpr const char* kShowingDesktop = "_NET_SHOWING_DESKTOP";
 constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kScreenshotPortal = "org.freedesktop.portal.Screenshot";
+constexpr const char* kPortalRequest = "org.freedesktop.portal.Request";
 constexpr std::string_view kScreencopyGlobal = "zwlr_screencopy_manager_v1";
 // A compositor sends its registry within milliseconds; a silent one is not waited for longer.
 constexpr std::chrono::milliseconds kRegistryWait{1000};
@@ -506,13 +510,18 @@ std::filesystem::path picturesFolder() {
   return home / "Bilder";
 }
 
-// grim captures every output into one PNG and tells by its exit status whether it did. The
-// file is made here first, exclusively, so that grim never writes over another picture.
-std::string grimScreenshot() {
+// A new, empty file for a screenshot taken now, made exclusively so that nothing else is
+// ever written over; empty with the reason in `failure` where none could be made.
+struct ScreenshotFile {
+  std::filesystem::path path;
+  std::string failure;
+};
+
+ScreenshotFile makeScreenshotFile() {
   namespace fs = std::filesystem;
   const fs::path folder = picturesFolder();
   if (g_mkdir_with_parents(folder.c_str(), kPicturesFolderMode) != 0) {
-    return folder.string() + ": " + std::strerror(errno);
+    return {{}, folder.string() + ": " + std::strerror(errno)};
   }
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -525,23 +534,99 @@ std::string grimScreenshot() {
     const fs::path file = LinuxSystemActions::screenshotFile(folder, local, taken);
     const int made = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (made < 0 && errno == EEXIST) continue;
-    if (made < 0) return file.string() + ": " + std::strerror(errno);
+    if (made < 0) return {{}, file.string() + ": " + std::strerror(errno)};
     ::close(made);
-    std::string failure = runTool("grim", {QString::fromStdString(file.string())});
-    // An empty file left behind would look like a picture that failed to open.
-    std::error_code ignored;
-    if (!failure.empty()) fs::remove(file, ignored);
-    return failure;
+    return {file, ""};
   }
-  return folder.string() + ": kein freier Dateiname";
+  return {{}, folder.string() + ": kein freier Dateiname"};
 }
 
-// The desktop's own dialog takes over from here and stores the picture where that desktop
-// stores screenshots; the answer says only whether the dialog was asked for.
+// grim captures every output into one PNG and tells by its exit status whether it did.
+std::string grimScreenshot() {
+  const ScreenshotFile file = makeScreenshotFile();
+  if (file.path.empty()) return file.failure;
+  std::string failure = runTool("grim", {QString::fromStdString(file.path.string())});
+  // An empty file left behind would look like a picture that failed to open.
+  std::error_code ignored;
+  if (!failure.empty()) std::filesystem::remove(file.path, ignored);
+  return failure;
+}
+
+// Moves a picture the portal handed back into the pictures folder, unless it is there
+// already. Only a PNG that is a file of its own is taken: the path comes from another
+// program, and no other file of the user's is ever moved.
+void keepPortalPicture(const std::filesystem::path& picture) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(picture, error);
+  if (error || !fs::is_regular_file(status) ||
+      QString::fromStdString(picture.extension().string()).compare(".png", Qt::CaseInsensitive) !=
+          0) {
+    return;
+  }
+  const fs::path folder = fs::weakly_canonical(picturesFolder(), error);
+  const fs::path within = fs::weakly_canonical(picture, error).lexically_relative(folder);
+  if (!within.empty() && *within.begin() != "..") return;
+  const ScreenshotFile file = makeScreenshotFile();
+  if (file.path.empty()) return;
+  fs::rename(picture, file.path, error);
+  // A temporary folder on another file system: copied, then removed.
+  if (error && fs::copy_file(picture, file.path, fs::copy_options::overwrite_existing, error)) {
+    fs::remove(picture, error);
+  } else if (error) {
+    fs::remove(file.path, error);
+  }
+}
+
+// Hears the portal's answer to one request on the main thread and ends with it (QtDBus
+// stops listening for an object that is gone). A portal
+// that leaves the picture in a temporary folder (KDE's does) would lose it with the next
+// restart, so it is stored as grim's pictures are.
+class PortalAnswer : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit PortalAnswer(QString request) : request_(std::move(request)) {}
+  bool listen() {
+    return QDBusConnection::sessionBus().connect(kPortal, request_, kPortalRequest, "Response",
+                                                 this, SLOT(response(uint, QVariantMap)));
+  }
+
+ public slots:
+  void response(uint code, const QVariantMap& results) {
+    deleteLater();
+    // 1: the user cancelled; 2: the desktop failed and said so itself.
+    if (code != 0) return;
+    const QUrl address(results.value(QStringLiteral("uri")).toString());
+    if (address.isLocalFile()) keepPortalPicture(address.toLocalFile().toStdString());
+  }
+
+ private:
+  QString request_;
+};
+
+// The desktop's own dialog takes over from here. Its answer names a request object made
+// from our connection's name and a token of ours; it is listened for before asking, so
+// that it cannot come first.
 std::string askScreenshotPortal() {
-  const QVariantMap options{{QStringLiteral("interactive"), true}};
-  return call(QDBusConnection::sessionBus(), kPortal, kPortalPath, kScreenshotPortal, "Screenshot",
-              {QString(), options});
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  static std::atomic<unsigned> requests = 0;
+  const QString token = QStringLiteral("varek%1").arg(++requests);
+  const QString sender = bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+  auto* answer =
+      new PortalAnswer(QStringLiteral("%1/request/%2/%3").arg(kPortalPath, sender, token));
+  answer->moveToThread(QCoreApplication::instance()->thread());
+  if (!answer->listen()) {
+    answer->deleteLater();
+    return "Antwort des Portals nicht zu hören";
+  }
+  const QVariantMap options{{QStringLiteral("interactive"), true},
+                            {QStringLiteral("handle_token"), token}};
+  std::string error =
+      call(bus, kPortal, kPortalPath, kScreenshotPortal, "Screenshot", {QString(), options});
+  // Without a request there is no answer to wait for; QtDBus stops listening with it.
+  if (!error.empty()) answer->deleteLater();
+  return error;
 }
 
 std::string run(Method method) {
@@ -930,3 +1015,5 @@ void LinuxSystemActions::runInTerminal(const std::string& command) {
 }
 
 }  // namespace varek
+
+#include "system_actions.moc"
