@@ -274,26 +274,8 @@ TEST(SystemActions, ScreenshotThroughThePortalIsStoredInThePictures) {
   EXPECT_EQ(harness.beeps, 0);
 }
 
-// A screenshot takes wlroots' own capture, else another Wayland desktop's portal, else an
-// X11 tool; its file never replaces an earlier picture of the same second.
-TEST(SystemActions, ScreenshotWayAndFile) {
-  using Method = LinuxSystemActions::Method;
-  using Kind = LinuxSystemActions::Requirement::Kind;
-  const struct {
-    const char* shows;
-    std::set<Kind> present;  // every program is installed
-    Method first;
-  } ways[] = {
-      {"wlroots", {Kind::program, Kind::screencopy, Kind::wayland, Kind::startable}, Method::grim},
-      {"other Wayland", {Kind::program, Kind::wayland, Kind::startable}, Method::screenshotPortal},
-      {"X11", {Kind::program, Kind::display, Kind::startable}, Method::gnomeScreenshot},
-  };
-  for (const auto& way : ways) {
-    const auto chosen = LinuxSystemActions::methods(
-        SystemAction::screenshot,
-        [&](const auto& needed) { return way.present.contains(needed.kind); });
-    EXPECT_EQ(chosen.empty() ? Method::flameshot : chosen.front(), way.first) << way.shows;
-  }
+// Two screenshots in one second keep both pictures.
+TEST(SystemActions, ScreenshotFileNeverReplacesAnother) {
   std::tm time{};
   time.tm_year = 126, time.tm_mon = 4, time.tm_mday = 4, time.tm_hour = 13, time.tm_min = 7,
   time.tm_sec = 9;
