@@ -22,6 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -35,10 +36,14 @@
 #include "platform/log.h"
 #include "app/login_item.h"
 #include "app/memory_release.h"
+#include "app/wayland_frames.h"
 #include "platform/linux/display_session.h"
 #include "platform/linux/json_defaults.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/xdg_paths.h"
+#ifdef VAREK_WAYLAND
+#include "platform/wayland/wayland_copy_holder.h"
+#endif
 #include "ui/panel_controller.h"
 
 namespace {
@@ -58,7 +63,7 @@ constexpr const char* kCopy = "copy";
 // takes a fraction of a second, a large index or a busy machine a few.
 constexpr int kLauncherStartMs = 10000;
 constexpr int kPollMs = 50;
-// Set only in the environment of the process that keeps a copy on the X11 clipboard after
+// Set only in the environment of the process that keeps a copy on the clipboard after
 // `varek run` exits; the copied text arrives on its standard input.
 constexpr const char* kHolderVariable = "VAREK_CLIPBOARD_HOLDER";
 // The holder serves the copy until another program copies something, at most this long:
@@ -208,24 +213,39 @@ int sendSignal(const CommandLine& line) {
   return 0;
 }
 
-// The holder of a copy made by `varek run` with no launcher running: it owns the X11
-// clipboard until another program takes it, or until kHoldClipboardMs have passed.
+// Tells the process that started the holder that the copy is held, so that it may leave.
+bool tellHeld() {
+  if (::write(STDOUT_FILENO, "1", 1) != 1) return false;
+  ::close(STDOUT_FILENO);
+  return true;
+}
+
+// The holder of a copy made by `varek run` with no launcher running: it keeps the copy as
+// the clipboard until another program copies something, or until kHoldClipboardMs have
+// passed. A compositor with data control keeps it without a window; else the X server does
+// (a Wayland desktop's XWayland hands it on to its Wayland clients).
 int holdClipboard(int argc, char** argv) {
   std::string text;
   char buffer[4096];
   for (ssize_t read = 0; (read = ::read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) {
     text.append(buffer, static_cast<std::size_t>(read));
   }
+#ifdef VAREK_WAYLAND
+  if (varek::namedDisplaySession() == varek::DisplaySession::wayland &&
+      varek::holdWaylandCopy(text, std::chrono::milliseconds(kHoldClipboardMs), tellHeld) !=
+          varek::CopyHoldEnd::refused) {
+    return 0;
+  }
+#endif
+  // Qt would end the process with a core dump where no X server answers.
+  if (!varek::x11Reachable()) return 1;
   qputenv("QT_QPA_PLATFORM", "xcb");
   QGuiApplication application(argc, argv);
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->setText(QString::fromStdString(text));
   // Qt owns the selection once the server has answered a round trip after setText.
   QGuiApplication::sync();
-  if (!clipboard->ownsClipboard()) return 1;
-  // Tells the parent that it may leave.
-  if (::write(STDOUT_FILENO, "1", 1) != 1) return 1;
-  ::close(STDOUT_FILENO);
+  if (!clipboard->ownsClipboard() || !tellHeld()) return 1;
   QObject::connect(clipboard, &QClipboard::changed, &application,
                    [clipboard](QClipboard::Mode mode) {
                      if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard())
@@ -236,7 +256,8 @@ int holdClipboard(int argc, char** argv) {
 }
 
 // Puts what `varek run` copied where it outlives this process: with the running launcher,
-// which copies it as its own; else with a holder process on X11. False where neither can.
+// which copies it as its own; else with a holder process on the display. False where
+// neither can.
 bool handOverCopy(const std::string& text) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (launcherRuns(bus)) {
@@ -244,7 +265,8 @@ bool handOverCopy(const std::string& text) {
     message << QString::fromStdString(text);
     if (sendAndWait(bus, message)) return true;
   }
-  if (!varek::x11Reachable()) return false;
+  // The holder finds out itself which display keeps the copy, and says so only once it does.
+  if (varek::namedDisplaySession() == varek::DisplaySession::none) return false;
   int input[2];
   int ready[2];
   if (pipe2(input, O_CLOEXEC) != 0) return false;
@@ -405,6 +427,7 @@ int runLauncher(int argc, char** argv) {
     return 0;
   }
 
+  if (session == varek::DisplaySession::wayland) varek::skipClientFramesWhereCompositorDrawsThem();
   varek::LinuxPlatform desktop(varek::LinuxPlatform::Options{});
   QSocketNotifier* ending = quitOnTermination();
   if (ending != nullptr) ending->setParent(&application);
@@ -487,8 +510,8 @@ int main(int argc, char** argv) {
   desktop.log().write("Ausgeführt: " + varek::loggedName(row) + " (Befehlszeile)");
   if (pasteboard.copied() && !handOverCopy(*pasteboard.copied())) {
     std::fprintf(stderr,
-                 "varek: nicht kopiert: kein Starter läuft und keine X11-Anzeige hält die "
-                 "Zwischenablage\n");
+                 "varek: nicht kopiert: kein Starter läuft, und keine Anzeige hält die "
+                 "Zwischenablage – den Starter mit „varek“ starten und noch einmal versuchen\n");
     return 1;
   }
   std::printf("%s\n", row.title.c_str());

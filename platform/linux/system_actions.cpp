@@ -1,11 +1,13 @@
 #include "platform/linux/system_actions.h"
 
 #define G_SETTINGS_ENABLE_BACKEND
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gio/gsettingsbackend.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -13,8 +15,12 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QUrl>
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +30,10 @@
 #include <utility>
 
 #include "sources/commands.h"
+
+#ifdef VAREK_WAYLAND
+#include "platform/wayland/wayland_connection.h"
+#endif
 
 namespace varek {
 namespace {
@@ -72,6 +82,18 @@ constexpr int kTrashFolderMode = 0700;
 
 constexpr const char* kShowingDesktop = "_NET_SHOWING_DESKTOP";
 
+constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kScreenshotPortal = "org.freedesktop.portal.Screenshot";
+constexpr const char* kPortalRequest = "org.freedesktop.portal.Request";
+constexpr std::string_view kScreencopyGlobal = "zwlr_screencopy_manager_v1";
+// A compositor sends its registry within milliseconds; a silent one is not waited for longer.
+constexpr std::chrono::milliseconds kRegistryWait{1000};
+// The folder a screenshot tool makes where the user has none, as xdg-user-dirs makes it.
+constexpr int kPicturesFolderMode = 0755;
+// Names taken by others between the look and the making of the file: tried this often.
+constexpr int kScreenshotFileAttempts = 10;
+
 // Every Debian system has this name for the terminal the administrator chose; it takes the
 // program to run after -e.
 constexpr const char* kTerminal = "x-terminal-emulator";
@@ -95,6 +117,11 @@ Requirement sessionService(const char* name) { return {Kind::sessionService, nam
 Requirement program(const char* name) { return {Kind::program, name}; }
 Requirement display() { return {Kind::display, ""}; }
 
+bool named(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && value[0] != '\0';
+}
+
 std::vector<Method> candidates(SystemAction action) {
   switch (action) {
     case SystemAction::lockScreen:
@@ -115,8 +142,10 @@ std::vector<Method> candidates(SystemAction action) {
     case SystemAction::hideAllApps:
       return {Method::showingDesktop};
     case SystemAction::screenshot:
-      return {Method::gnomeScreenshot, Method::spectacle, Method::xfceScreenshooter,
-              Method::flameshot};
+      // wlroots' capture needs no dialog and no desktop service; other Wayland desktops
+      // let only their portal capture the screen; the X11 tools come last.
+      return {Method::grim,      Method::screenshotPortal,  Method::gnomeScreenshot,
+              Method::spectacle, Method::xfceScreenshooter, Method::flameshot};
     case SystemAction::openTrash:
       return {Method::trashAddress, Method::trashFolder};
     case SystemAction::emptyTrash:
@@ -147,6 +176,32 @@ bool hasOwner(const QDBusConnection& bus, const std::string& name) {
   const QDBusMessage reply = bus.call(question, QDBus::Block, kReplyTimeoutMs);
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
          reply.arguments().constFirst().toBool();
+}
+
+// Also a name the bus would start on the first call, as it does the desktop portal.
+bool startable(const QDBusConnection& bus, const std::string& name) {
+  if (hasOwner(bus, name)) return true;
+  const QDBusMessage reply =
+      bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                              "org.freedesktop.DBus", "ListActivatableNames"),
+               QDBus::Block, kReplyTimeoutMs);
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         reply.arguments().constFirst().toStringList().contains(QString::fromStdString(name));
+}
+
+// sway is wlroots' own compositor; another shows that it is one by offering wlroots' capture.
+bool screencopyOffered() {
+  if (!named("WAYLAND_DISPLAY")) return false;
+  if (named("SWAYSOCK")) return true;
+#ifdef VAREK_WAYLAND
+  const WaylandConnection connection(std::nullopt, kRegistryWait);
+  const auto& globals = connection.globals();
+  return std::any_of(globals.begin(), globals.end(), [](const WaylandConnection::Global& global) {
+    return global.interface == kScreencopyGlobal;
+  });
+#else
+  return false;
+#endif
 }
 
 std::string findProgram(const std::string& name) {
@@ -191,10 +246,14 @@ bool probe(const Requirement& requirement) {
       return hasOwner(QDBusConnection::sessionBus(), requirement.name);
     case Kind::program:
       return !findProgram(requirement.name).empty();
-    case Kind::display: {
-      const char* name = std::getenv("DISPLAY");
-      return name != nullptr && name[0] != '\0';
-    }
+    case Kind::display:
+      return named("DISPLAY");
+    case Kind::wayland:
+      return named("WAYLAND_DISPLAY");
+    case Kind::screencopy:
+      return screencopyOffered();
+    case Kind::startable:
+      return startable(QDBusConnection::sessionBus(), requirement.name);
     case Kind::colorScheme:
       return colorSchemeStored();
     case Kind::addressScheme:
@@ -439,6 +498,137 @@ std::string runTool(const char* name, const QStringList& arguments) {
   return std::string(name) + ": Exit-Status " + std::to_string(process.exitCode());
 }
 
+// The user's pictures folder as xdg-user-dirs names it, else ~/Bilder or ~/Pictures,
+// whichever there is, else a new ~/Bilder.
+std::filesystem::path picturesFolder() {
+  if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES)) return folder;
+  const std::filesystem::path home = g_get_home_dir();
+  for (const char* name : {"Bilder", "Pictures"}) {
+    std::error_code error;
+    if (std::filesystem::is_directory(home / name, error)) return home / name;
+  }
+  return home / "Bilder";
+}
+
+// A new, empty file for a screenshot taken now, made exclusively so that nothing else is
+// ever written over; empty with the reason in `failure` where none could be made.
+struct ScreenshotFile {
+  std::filesystem::path path;
+  std::string failure;
+};
+
+ScreenshotFile makeScreenshotFile() {
+  namespace fs = std::filesystem;
+  const fs::path folder = picturesFolder();
+  if (g_mkdir_with_parents(folder.c_str(), kPicturesFolderMode) != 0) {
+    return {{}, folder.string() + ": " + std::strerror(errno)};
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const auto taken = [](const fs::path& file) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(file, error));
+  };
+  for (int attempt = 0; attempt < kScreenshotFileAttempts; ++attempt) {
+    const fs::path file = LinuxSystemActions::screenshotFile(folder, local, taken);
+    const int made = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (made < 0 && errno == EEXIST) continue;
+    if (made < 0) return {{}, file.string() + ": " + std::strerror(errno)};
+    ::close(made);
+    return {file, ""};
+  }
+  return {{}, folder.string() + ": kein freier Dateiname"};
+}
+
+// grim captures every output into one PNG and tells by its exit status whether it did.
+std::string grimScreenshot() {
+  const ScreenshotFile file = makeScreenshotFile();
+  if (file.path.empty()) return file.failure;
+  std::string failure = runTool("grim", {QString::fromStdString(file.path.string())});
+  // An empty file left behind would look like a picture that failed to open.
+  std::error_code ignored;
+  if (!failure.empty()) std::filesystem::remove(file.path, ignored);
+  return failure;
+}
+
+// Moves a picture the portal handed back into the pictures folder, unless it is there
+// already. Only a PNG that is a file of its own is taken: the path comes from another
+// program, and no other file of the user's is ever moved.
+void keepPortalPicture(const std::filesystem::path& picture) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(picture, error);
+  if (error || !fs::is_regular_file(status) ||
+      QString::fromStdString(picture.extension().string()).compare(".png", Qt::CaseInsensitive) !=
+          0) {
+    return;
+  }
+  const fs::path folder = fs::weakly_canonical(picturesFolder(), error);
+  const fs::path within = fs::weakly_canonical(picture, error).lexically_relative(folder);
+  if (!within.empty() && *within.begin() != "..") return;
+  const ScreenshotFile file = makeScreenshotFile();
+  if (file.path.empty()) return;
+  fs::rename(picture, file.path, error);
+  // A temporary folder on another file system: copied, then removed.
+  if (error && fs::copy_file(picture, file.path, fs::copy_options::overwrite_existing, error)) {
+    fs::remove(picture, error);
+  } else if (error) {
+    fs::remove(file.path, error);
+  }
+}
+
+// Hears the portal's answer to one request on the main thread and ends with it (QtDBus
+// stops listening for an object that is gone). A portal
+// that leaves the picture in a temporary folder (KDE's does) would lose it with the next
+// restart, so it is stored as grim's pictures are.
+class PortalAnswer : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit PortalAnswer(QString request) : request_(std::move(request)) {}
+  bool listen() {
+    return QDBusConnection::sessionBus().connect(kPortal, request_, kPortalRequest, "Response",
+                                                 this, SLOT(response(uint, QVariantMap)));
+  }
+
+ public slots:
+  void response(uint code, const QVariantMap& results) {
+    deleteLater();
+    // 1: the user cancelled; 2: the desktop failed and said so itself.
+    if (code != 0) return;
+    const QUrl address(results.value(QStringLiteral("uri")).toString());
+    if (address.isLocalFile()) keepPortalPicture(address.toLocalFile().toStdString());
+  }
+
+ private:
+  QString request_;
+};
+
+// The desktop's own dialog takes over from here. Its answer names a request object made
+// from our connection's name and a token of ours; it is listened for before asking, so
+// that it cannot come first.
+std::string askScreenshotPortal() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  static std::atomic<unsigned> requests = 0;
+  const QString token = QStringLiteral("varek%1").arg(++requests);
+  const QString sender = bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+  auto* answer =
+      new PortalAnswer(QStringLiteral("%1/request/%2/%3").arg(kPortalPath, sender, token));
+  answer->moveToThread(QCoreApplication::instance()->thread());
+  if (!answer->listen()) {
+    answer->deleteLater();
+    return "Antwort des Portals nicht zu hören";
+  }
+  const QVariantMap options{{QStringLiteral("interactive"), true},
+                            {QStringLiteral("handle_token"), token}};
+  std::string error =
+      call(bus, kPortal, kPortalPath, kScreenshotPortal, "Screenshot", {QString(), options});
+  // Without a request there is no answer to wait for; QtDBus stops listening with it.
+  if (!error.empty()) answer->deleteLater();
+  return error;
+}
+
 std::string run(Method method) {
   switch (method) {
     case Method::logindLock:
@@ -467,6 +657,10 @@ std::string run(Method method) {
       return toggleWireless();
     case Method::showingDesktop:
       return showDesktop();
+    case Method::grim:
+      return grimScreenshot();
+    case Method::screenshotPortal:
+      return askScreenshotPortal();
     case Method::gnomeScreenshot:
       return start("gnome-screenshot", {"-i"});
     case Method::spectacle:
@@ -598,6 +792,12 @@ std::string LinuxSystemActions::Requirement::describe() const {
       return "GIO-Dateisystem für " + name + ":// (GVfs)";
     case Kind::handler:
       return "Programm für " + name;
+    case Kind::screencopy:
+      return "wlroots-Bildschirmaufnahme (" + std::string(kScreencopyGlobal) + ")";
+    case Kind::wayland:
+      return "Wayland-Anzeige (WAYLAND_DISPLAY)";
+    case Kind::startable:
+      return name + " (Sitzungsbus)";
   }
   return name;
 }
@@ -632,6 +832,10 @@ std::vector<Requirement> LinuxSystemActions::requirements(Method method) {
       return {systemService(kNetworkManager)};
     case Method::showingDesktop:
       return {display()};
+    case Method::grim:
+      return {program("grim"), {Kind::screencopy, ""}};
+    case Method::screenshotPortal:
+      return {{Kind::wayland, ""}, {Kind::startable, kPortal}};
     case Method::gnomeScreenshot:
       return {program("gnome-screenshot")};
     case Method::spectacle:
@@ -665,6 +869,18 @@ std::vector<Method> LinuxSystemActions::methods(SystemAction action, const Prese
     if (std::all_of(needs.begin(), needs.end(), present)) usable.push_back(method);
   }
   return usable;
+}
+
+std::filesystem::path LinuxSystemActions::screenshotFile(const std::filesystem::path& folder,
+                                                         const std::tm& time, const Taken& taken) {
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H-%M-%S", &time);
+  const std::string stem = std::string("Bildschirmfoto vom ") + stamp;
+  std::filesystem::path file = folder / (stem + ".png");
+  for (int number = 2; taken(file) && number <= kScreenshotFileAttempts * 100; ++number) {
+    file = folder / (stem + " (" + std::to_string(number) + ").png");
+  }
+  return file;
 }
 
 LinuxSystemActions::TerminalSettings LinuxSystemActions::terminalSettings() {
@@ -799,3 +1015,5 @@ void LinuxSystemActions::runInTerminal(const std::string& command) {
 }
 
 }  // namespace varek
+
+#include "system_actions.moc"

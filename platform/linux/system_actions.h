@@ -4,6 +4,8 @@
 // what is installed and running, so that choice is a pure function, apart from doing it.
 #pragma once
 
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +35,8 @@ class LinuxSystemActions : public SystemActions {
     pactlMute,
     networkManagerWireless,
     showingDesktop,
+    grim,
+    screenshotPortal,
     gnomeScreenshot,
     spectacle,
     xfceScreenshooter,
@@ -60,6 +64,9 @@ class LinuxSystemActions : public SystemActions {
       colorScheme,     // GNOME's color-scheme key, stored by a real settings backend
       addressScheme,   // a GIO file system for addresses of this scheme (GVfs)
       handler,         // a default application for this content type
+      screencopy,      // a wlroots compositor that lets clients capture the screen
+      wayland,         // a Wayland display in WAYLAND_DISPLAY
+      startable,       // a name owned on the session bus, or one the bus starts on demand
     };
     Kind kind;
     std::string name;
@@ -92,6 +99,13 @@ class LinuxSystemActions : public SystemActions {
   // Return; empty when no terminal is installed. The command stays one argument.
   static std::vector<std::string> terminalCommand(const TerminalSettings& settings,
                                                   const Locate& locate, const std::string& command);
+
+  // Where a screenshot taken at this time is stored in the folder:
+  // "Bildschirmfoto vom 2026-05-04 13-07-09.png", or " (2)", " (3)" … before the suffix
+  // where that name is taken, so that two pictures in one second keep both.
+  using Taken = std::function<bool(const std::filesystem::path&)>;
+  static std::filesystem::path screenshotFile(const std::filesystem::path& folder,
+                                              const std::tm& time, const Taken& taken);
 
   // Used from the main thread. The work runs on a serial background queue of the
   // scheduler, so the main thread never waits for a service; the log line and the beep of

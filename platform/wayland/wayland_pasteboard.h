@@ -65,6 +65,8 @@ class WaylandPasteboard : public Pasteboard {
   std::optional<Snapshot> snapshot(const Withholds& withholds) const override;
   // Takes the selection with a source this object serves, so copying needs no focus.
   void setText(const std::string& text) override;
+  // Whether a reader of our own copy is still being written to.
+  bool serving() const { return writers_->load() > 0; }
 
  private:
   struct Offer;

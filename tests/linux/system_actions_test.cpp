@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <QDBusArgument>
+#include <QDBusObjectPath>
 #include <QGuiApplication>
+#include <QUrl>
 
+#include <atomic>
 #include <optional>
 #include <set>
 
@@ -229,6 +233,68 @@ TEST(SystemActions, ScreenSaverAsksTheSessionService) {
             "org.freedesktop.ScreenSaver.SetActive");
   EXPECT_EQ(calls[0].arguments(), QVariantList{true});
   EXPECT_EQ(harness.beeps, 0);
+}
+
+// On another Wayland desktop the portal's dialog takes the picture; one it hands back from
+// a temporary folder is stored in the pictures folder, and a file that is no PNG stays.
+TEST(SystemActions, ScreenshotThroughThePortalIsStoredInThePictures) {
+  const ScopedVariable wayland("WAYLAND_DISPLAY", "varek-none");
+  const fs::path handed[] = {fs::path(std::getenv("TMPDIR")) / "notes.txt",
+                             fs::path(std::getenv("TMPDIR")) / "Screenshot_1.png"};
+  for (const fs::path& file : handed) test::writeFile(file, file.filename().string());
+  std::atomic<int> answered = 0;
+  const test::BusService portal(
+      "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+      [&](const QDBusMessage& call, const QDBusConnection& bus) -> QVariantList {
+        const QVariantMap options = qdbus_cast<QVariantMap>(call.arguments().value(1));
+        const QString request =
+            QString("/org/freedesktop/portal/desktop/request/%1/%2")
+                .arg(call.service().mid(1).replace('.', '_'), options["handle_token"].toString());
+        QDBusMessage response =
+            QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+        const QString uri = QUrl::fromLocalFile(handed[answered++ % 2].c_str()).toString();
+        response << 0U << QVariantMap{{"uri", uri}};
+        EXPECT_TRUE(options["interactive"].toBool());
+        bus.send(response);
+        return {QVariant::fromValue(QDBusObjectPath(request))};
+      });
+  ASSERT_TRUE(portal.registered);
+  Harness harness;
+  harness.perform(SystemAction::screenshot);
+  harness.perform(SystemAction::screenshot);
+  EXPECT_TRUE(waitFor([&] { return !fs::exists(handed[1]); }));
+  EXPECT_TRUE(fs::exists(handed[0]));
+  std::vector<std::string> stored;
+  for (const auto& entry : fs::recursive_directory_iterator(std::getenv("HOME"))) {
+    if (entry.path().filename().string().starts_with("Bildschirmfoto vom ")) {
+      stored.push_back(readFile(entry.path()));
+    }
+  }
+  EXPECT_EQ(stored, std::vector<std::string>{"Screenshot_1.png"});
+  EXPECT_EQ(harness.beeps, 0);
+}
+
+// Two screenshots in one second keep both pictures.
+TEST(SystemActions, ScreenshotFileNeverReplacesAnother) {
+  std::tm time{};
+  time.tm_year = 126, time.tm_mon = 4, time.tm_mday = 4, time.tm_hour = 13, time.tm_min = 7,
+  time.tm_sec = 9;
+  const std::string first = "Bildschirmfoto vom 2026-05-04 13-07-09";
+  const struct {
+    std::set<std::string> taken;
+    std::string file;
+  } files[] = {
+      {{}, first + ".png"},
+      {{first + ".png"}, first + " (2).png"},
+      {{first + ".png", first + " (2).png"}, first + " (3).png"},
+  };
+  for (const auto& file : files) {
+    EXPECT_EQ(
+        LinuxSystemActions::screenshotFile(
+            "/p", time,
+            [&](const fs::path& name) { return file.taken.contains(name.filename().string()); }),
+        fs::path("/p") / file.file);
+  }
 }
 
 }  // namespace

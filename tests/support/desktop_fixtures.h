@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -37,11 +38,16 @@ inline std::string run(const std::string& program, const std::vector<std::string
 
 // A stand-in for a service on the session bus. It owns the name on a connection and a
 // thread of its own, so that a blocking call from the test's thread still gets its answer;
-// it answers every call with an empty reply and keeps the calls.
+// it keeps the calls and answers each with what `answer` gives (in that thread, where it
+// may also send signals on the connection), by default an empty reply.
 class BusService : public QDBusVirtualObject {
  public:
-  BusService(const QString& name, const QString& path)
-      : name_(name), bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)) {
+  using Answer = std::function<QVariantList(const QDBusMessage& call, const QDBusConnection& bus)>;
+
+  BusService(const QString& name, const QString& path, Answer answer = {})
+      : name_(name),
+        bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)),
+        answer_(std::move(answer)) {
     moveToThread(&thread_);
     thread_.start();
     registered = bus_.registerVirtualObject(path, this) && bus_.registerService(name);
@@ -56,7 +62,8 @@ class BusService : public QDBusVirtualObject {
       const std::lock_guard lock(mutex_);
       calls_.push_back(message);
     }
-    return connection.send(message.createReply());
+    return connection.send(
+        message.createReply(answer_ ? answer_(message, connection) : QVariantList()));
   }
   QString introspect(const QString&) const override { return {}; }
   std::vector<QDBusMessage> calls() const {
@@ -70,6 +77,7 @@ class BusService : public QDBusVirtualObject {
   QString name_;
   QThread thread_;
   QDBusConnection bus_;
+  Answer answer_;
   mutable std::mutex mutex_;
   std::vector<QDBusMessage> calls_;
 };

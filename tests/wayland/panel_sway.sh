@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The launcher on sway, end to end: Alt+Space with text typed right after it in the same
-# stream shows the panel floating and centred with the whole text in it, Return runs the
-# row and sends the panel back to the scratchpad with the focus on the window before; the
-# launcher ends, with a last log line and its stores intact, when sway goes away.
+# The launcher on sway, end to end. Before it runs: a copy made by `varek run` is still the
+# clipboard after the run, and its holder ends when another program copies; the screenshot
+# row stores the whole screen in the pictures folder. Then: Alt+Space with text typed right
+# after it in the same stream shows the panel floating and centred with the whole text in
+# it, Return runs the row and sends the panel back to the scratchpad with the focus on the
+# window before; the launcher ends, with a last log line and its stores intact, when sway
+# goes away.
 #   panel_sway.sh VAREK_BINARY SCREENSHOT_FILE   (inside scripts/with-sway)
 set -uo pipefail
 varek="$1" screenshot="$2"
@@ -13,7 +16,7 @@ cat >"$fixture/applications/sondenwerkzeug.desktop" <<ENTRY
 [Desktop Entry]
 Type=Application
 Name=Sondenwerkzeug
-Exec=touch $fixture/ran
+Exec=sh -c "env >$fixture/ran"
 ENTRY
 export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
 log="$XDG_STATE_HOME/Varek/Varek.log"
@@ -45,6 +48,34 @@ until_true() {  # until_true COMMAND…: at most 10 s
 }
 panel() { windows | grep "^$app "; }
 press() { wtype -k Shift_L -M alt -k space -m alt "$@"; }
+
+# The holder: a process named varek on this test's compositor (others may run beside it).
+holders() {
+  for pid in $(pgrep -x varek); do
+    grep -qzx "WAYLAND_DISPLAY=$WAYLAND_DISPLAY" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
+  done
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }
+
+check "run copies and ends" "$("$varek" run --action copy "12*7"; echo "exit $?")" $'^84\nexit 0$'
+check "the copy outlives run" "$(wl-paste -n)" '^84$'
+holder="$(holders)"
+check "one holder serves it" "$holder" '^[0-9]+$'
+wl-copy anderes 2>/dev/null
+check "another copy ends the holder" "$(until_true gone "${holder:-0}" && echo gone)" '^gone$'
+check "the other copy is the clipboard" "$(wl-paste -n)" '^anderes$'
+
+check "the screenshot row runs" "$("$varek" run bildschirmfoto 2>&1; echo "exit $?")" \
+  $'^Bildschirmfoto\nexit 0$'
+shots=("$HOME"/Bilder/Bildschirmfoto\ vom\ *.png)
+# A PNG's width and height are the first two words of its header chunk.
+check "a picture of the whole screen in the pictures folder" "$(python3 - "${shots[@]}" <<'PY'
+import struct, sys
+for name in sys.argv[1:]:
+    head = open(name, "rb").read(24)
+    print(head[:8] == b"\x89PNG\r\n\x1a\n" and "%dx%d" % struct.unpack(">II", head[16:24]))
+PY
+)" '^1920x1080$'
 
 foot -a before -T before sleep 600 >/dev/null 2>&1 &
 until_true sh -c "swaymsg -t get_tree | grep -q '\"app_id\": \"before\"'"
@@ -80,8 +111,11 @@ until_true sh -c "grep -q '„87“' '$log'"
 check "the whole text arrived: its result was acted on" "$(grep -c '„87“' "$log")" '^[1-9]'
 
 press "Sondenwerkzeug" -k Return
-until_true test -e "$fixture/ran"
+until_true grep -q '^PATH=' "$fixture/ran"
 check "Return runs the row" "$(test -e "$fixture/ran" && echo ran)" '^ran$'
+# Set for the launcher's own windows only: they need no OpenGL to learn about frames.
+check "the program run inherits no frame setting" "$(grep -c '^QT_WAYLAND_DISABLE' "$fixture/ran")" '^0$'
+check "the launcher skipped OpenGL" "$(grep -c 'swrast\|libLLVM' "/proc/$launcher/maps")" '^0$'
 until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
 check "back in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "the window before has the focus again" "$(windows | grep '^before ')" '^before con True True'
