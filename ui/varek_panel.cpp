@@ -32,12 +32,13 @@ constexpr double kBelowLine = 60;
 
 // The window-manager properties the panel sets and reads, and the selection a compositor
 // owns (the screen's number is appended), interned once per panel.
-constexpr std::array<const char*, 7> kAtomNames = {"_NET_WM_STATE",
+constexpr std::array<const char*, 8> kAtomNames = {"_NET_WM_STATE",
                                                    "_NET_WM_STATE_SKIP_TASKBAR",
                                                    "_NET_WM_STATE_SKIP_PAGER",
                                                    "_NET_WM_STATE_STICKY",
                                                    "_NET_WM_DESKTOP",
                                                    "WM_STATE",
+                                                   "_NET_ACTIVE_WINDOW",
                                                    "_NET_WM_CM_S"};
 enum Atom : std::size_t {
   netWmState,
@@ -46,6 +47,7 @@ enum Atom : std::size_t {
   sticky,
   netWmDesktop,
   wmState,
+  netActiveWindow,
   compositorSelection
 };
 // The card's corner radius, which the window is cut to without a compositor.
@@ -111,6 +113,12 @@ VarekPanel::VarekPanel(QWidget* parent)
   setAttribute(Qt::WA_TranslucentBackground);
   setFixedSize(kWidth, kHeight);
   setWindowTitle(QStringLiteral("Varek"));
+  // Mapped by the server at once rather than after a trip through the window manager,
+  // which took most of an opening's time; the panel places itself, takes the keyboard
+  // itself and gives it back itself (dismiss()).
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    setWindowFlag(Qt::X11BypassWindowManagerHint);
+  }
   winId();
 
 #ifdef VAREK_WAYLAND
@@ -168,6 +176,7 @@ void VarekPanel::present() {
     return;
   }
 #endif
+  rememberActiveWindow();
   composited_ = compositorRuns();
   // Unblended, the clear corners around the card would show black.
   cutToCard(!composited_);
@@ -187,6 +196,43 @@ void VarekPanel::dismiss() {
   }
 #endif
   hide();
+  returnFocus();
+}
+
+void VarekPanel::rememberActiveWindow() {
+  xcb_connection_t* connection = x11Connection();
+  if (!connection || atoms_.empty() || isVisible()) return;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  const Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      connection,
+      xcb_get_property(connection, 0, root, atoms_[netActiveWindow], XCB_ATOM_WINDOW, 0, 1),
+      nullptr));
+  previousWindow_ = 0;
+  if (reply && reply->format == 32 && reply->value_len == 1) {
+    previousWindow_ = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  }
+}
+
+// The window manager never knew the panel, so it does not pass the focus on when the panel
+// goes: the window active before gets it back by the same request a taskbar makes.
+void VarekPanel::returnFocus() {
+  xcb_connection_t* connection = x11Connection();
+  if (!connection || atoms_.empty() || previousWindow_ == 0) return;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = previousWindow_;
+  message.type = atoms_[netActiveWindow];
+  message.data.data32[0] = 2;  // from a pager or taskbar: the user asked for it
+  message.data.data32[1] = XCB_CURRENT_TIME;
+  xcb_send_event(connection, 0, root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  // Window managers that took the request as already done (the window was theirs to focus
+  // all along) leave the focus where the server put it: on nothing. It is set here too.
+  xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, previousWindow_, XCB_CURRENT_TIME);
+  xcb_flush(connection);
 }
 
 bool VarekPanel::shown() const { return sway_ ? shownOnSway_ : isVisible(); }

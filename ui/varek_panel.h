@@ -67,6 +67,8 @@ class VarekPanel : public QWidget {
   // and the pager. Set before each mapping, since the manager drops the state on unmapping.
   void markAsPanel();
   void takeKeyboardFocus();
+  void rememberActiveWindow();
+  void returnFocus();
   // Cuts the window to the card's rounded outline, or makes it whole again.
   void cutToCard(bool cut);
   // Whether a compositing manager runs on the panel's screen. Other windowing systems than
@@ -83,6 +85,8 @@ class VarekPanel : public QWidget {
 
   // The EWMH and ICCCM atoms the panel sets and reads; empty without an X11 display.
   std::vector<std::uint32_t> atoms_;
+  // The window active before the panel showed (X11), which gets the keyboard back.
+  std::uint32_t previousWindow_ = 0;
   bool composited_ = true;
 };
 

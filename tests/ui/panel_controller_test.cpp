@@ -312,6 +312,25 @@ TEST_F(PanelControllerOnDesktop, AClipboardRowPastesIntoTheApplicationInFront) {
   }));
 }
 
+// The window manager does not manage the panel, so it may not pass the keyboard on when the
+// panel goes; it must go back to the window before, not to the root window, where keys
+// would reach whatever window the pointer is over.
+TEST_F(PanelControllerOnDesktop, HidingGivesTheKeyboardBackToTheWindowBefore) {
+  const test::Xterm xterm({"sleep", "600"});
+  xterm.activate();
+  auto* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  const auto focus = [connection] {
+    const std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr),
+        &std::free);
+    return reply ? reply->focus : xcb_window_t{XCB_NONE};
+  };
+  controller.show();
+  ASSERT_TRUE(waitFor([&] { return focus() == static_cast<xcb_window_t>(panel.winId()); }));
+  controller.hide();
+  EXPECT_TRUE(waitFor([&] { return focus() == static_cast<xcb_window_t>(xterm.window().toULong()); }));
+}
+
 TEST_F(PanelControllerOnDesktop, KeysTypedAtOnceFindALayoutForTheWindowInFront) {
   const test::Xterm xterm({"sleep", "600"});
   // The desktop's cache of windows follows the X server through the event loop; the
