@@ -17,6 +17,7 @@
 #include "platform/geometry.h"
 #include "platform/wayland/wayland_connection.h"
 
+struct org_kde_plasma_window;
 struct org_kde_plasma_window_management;
 struct wl_seat;
 struct zwlr_foreign_toplevel_handle_v1;

@@ -2,16 +2,10 @@
 // KWin's window management, and a fake of KWin's scripting service on the private bus
 // records the script that places a window.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <wayland-server.h>
 
 #include <QFile>
-#include <atomic>
-#include <functional>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/linux/kwin_scripting.h"
 #include "platform/wayland/wayland_window_server.h"
@@ -125,10 +119,9 @@ class FakeKWin {
     wl_resource_post_event(window.resource, kTitle, window.title.c_str());
     wl_resource_post_event(window.resource, kAppId, window.appId.c_str());
     wl_resource_post_event(window.resource, kState, window.state);
-    wl_resource_post_event(window.resource, kGeometry, static_cast<std::int32_t>(window.frame.x),
-                           static_cast<std::int32_t>(window.frame.y),
-                           static_cast<std::uint32_t>(window.frame.width),
-                           static_cast<std::uint32_t>(window.frame.height));
+    const auto [x, y, width, height] = window.frame;
+    wl_resource_post_event(window.resource, kGeometry, int(x), int(y), unsigned(width),
+                           unsigned(height));
     wl_resource_post_event(window.resource, kInitialState);
   }
 
@@ -167,16 +160,7 @@ struct PlasmaSession {
       {[this] { return scripting.available(); },
        [this](const std::string& uuid, Rect frame) { return scripting.place(uuid, frame); }}};
 
-  // Handles the compositor's events until done holds; long enough for a loaded machine.
-  bool until(const std::function<bool()>& done) {
-    for (int turn = 0; turn < 400; ++turn) {
-      connection.update();
-      if (done()) return true;
-      pollfd watched{.fd = connection.fd(), .events = POLLIN, .revents = 0};
-      poll(&watched, 1, 50);
-    }
-    return false;
-  }
+  bool until(const std::function<bool()>& done) { return test::handleEventsUntil(connection, done); }
   std::optional<RunningApp> app(std::string_view name) const {
     for (const RunningApp& app : workspace.runningApplications()) {
       if (app.name == name) return app;

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -63,18 +62,11 @@ struct Desktop {
   WaylandWorkspace workspace{toplevels};
   WaylandWindowServer windowServer{connection, toplevels};
 
-  // Handles the compositor's events until done holds; long enough for a loaded machine.
   bool until(const std::function<bool()>& done) {
-    constexpr int kTurns = 400;
-    constexpr int kTurnMs = 50;
-    for (int turn = 0; turn < kTurns; ++turn) {
-      connection.update();
+    return test::handleEventsUntil(connection, [&] {
       toplevels.checkConnection();
-      if (done()) return true;
-      pollfd watched{.fd = connection.fd(), .events = POLLIN, .revents = 0};
-      poll(&watched, 1, kTurnMs);
-    }
-    return false;
+      return done();
+    });
   }
 
   std::optional<RunningApp> app(std::string_view name) const {
