@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -34,15 +35,20 @@ std::string number(double value) { return std::to_string(std::lround(value)); }
 
 }  // namespace
 
-KWinScripting::KWinScripting() = default;
+KWinScripting::KWinScripting()
+    : watcher_(std::make_unique<QDBusServiceWatcher>(kService, QDBusConnection::sessionBus(),
+                                                     QDBusServiceWatcher::WatchForOwnerChange)) {
+  QObject::connect(watcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                   [this](const QString&, const QString&, const QString& owner) {
+                     present_ = !owner.isEmpty();
+                   });
+  // Asked once after watching, so that no change in between is missed.
+  const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+  present_ = bus && bus->isServiceRegistered(kService).value();
+}
 
 KWinScripting::~KWinScripting() {
   if (loaded_) call(kScripting, kScriptingInterface, "unloadScript", {kPluginName});
-}
-
-bool KWinScripting::available() const {
-  const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-  return bus && bus->isServiceRegistered(kService).value();
 }
 
 std::string KWinScripting::script(const std::string& uuid, Rect frame) {

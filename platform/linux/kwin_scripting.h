@@ -3,25 +3,30 @@
 // and runs. KWin 5.27's scripting API.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "platform/geometry.h"
 
+class QDBusServiceWatcher;
 class QTemporaryFile;
 
 namespace varek {
 
 class KWinScripting {
  public:
+  // Watches the session bus for KWin's service; on the main thread, whose event loop hears
+  // the service come and go.
   KWinScripting();
   // Unloads the last script.
   ~KWinScripting();
   KWinScripting(const KWinScripting&) = delete;
   KWinScripting& operator=(const KWinScripting&) = delete;
 
-  // Whether KWin's scripting service is on the session bus now; callable on any thread.
-  bool available() const;
+  // Whether KWin's scripting service is on the session bus, as last heard: no round trip,
+  // so a search may ask on every keystroke. Callable on any thread.
+  bool available() const { return present_; }
   // Asks KWin to give the window with this UUID (the active one when no window has it) this
   // outer frame in the compositor's layout, out of maximisation; false when KWin could not
   // be asked. On the main thread.
@@ -35,6 +40,8 @@ class KWinScripting {
   // KWin reads the file when the script starts, which is after run() has answered: the
   // file stays until the next script replaces it.
   std::unique_ptr<QTemporaryFile> file_;
+  std::unique_ptr<QDBusServiceWatcher> watcher_;
+  std::atomic<bool> present_ = false;
   bool loaded_ = false;
 };
 

@@ -173,11 +173,11 @@ bool LinuxPlatform::makeWaylandParts([[maybe_unused]] Options options,
       return keyboard->typePasteShortcut();
     };
   }
+  Session::Placer placer = session.placer ? session.placer() : Session::Placer();
   windowServer_ = std::make_unique<WaylandWindowServer>(
       *wayland_, *toplevels_, log_.get(), waylandScreens(std::move(session.screens)),
       std::move(paste),
-      WaylandWindowServer::Placer{std::move(session.placer.available),
-                                  std::move(session.placer.place)});
+      WaylandWindowServer::Placer{std::move(placer.available), std::move(placer.place)});
   auto pasteboard = options.clipboard ? std::make_unique<WaylandPasteboard>(
                                             *wayland_, &X11Clipboard::localFiles)
                                       : nullptr;

@@ -42,11 +42,13 @@ class LinuxPlatform {
         systemActions;
     // Else the root window is the one screen; on Wayland, else sway's outputs or none.
     X11WindowServer::ScreenSource screens;
-    // On Wayland without sway, what places windows (KWin's scripting); else nothing does.
+    // On Wayland without sway, what places windows (KWin's scripting), made only in a
+    // Wayland session; else nothing does.
     struct Placer {
       std::function<bool()> available;
       std::function<bool(const std::string& uuid, Rect frame)> place;
-    } placer;
+    };
+    std::function<Placer()> placer;
   };
 
   // With the session of this desktop (linux_session.cpp: Qt GUI and D-Bus).

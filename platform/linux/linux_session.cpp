@@ -28,6 +28,6 @@ LinuxPlatform::LinuxPlatform(Options options)
                                                                               std::move(beep));
                                 },
                             .screens = qtScreens(),
-                            .placer = kwinPlacer()}) {}
+                            .placer = kwinPlacer}) {}
 
 }  // namespace varek

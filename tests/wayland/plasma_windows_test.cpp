@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <wayland-server.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <mutex>
 
@@ -220,7 +221,11 @@ TEST(PlasmaWindows, placesALayoutThroughAKWinScript) {
       scripts.push_back(file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "");
       return QVariantList{QVariant(7)};
     });
-    EXPECT_TRUE(session.windowServer.canPlaceWindows());
+    // The service is heard through Qt's event loop.
+    EXPECT_TRUE(session.until([&] {
+      QCoreApplication::processEvents();
+      return session.windowServer.canPlaceWindows();
+    }));
     EXPECT_EQ(session.windowServer.placementReason(), "");
     Windows::place(Windows::Layout::left, session.app("Foot"), session.windowServer,
                    session.workspace);
