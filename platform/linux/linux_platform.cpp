@@ -70,6 +70,23 @@ class AbsentSystemActions : public SystemActions {
   const Log& log_;
 };
 
+#ifdef VAREK_WAYLAND
+// The toolkit's screens, which on Wayland are in the compositor's layout already.
+WaylandWindowServer::ScreenSource waylandScreens(X11WindowServer::ScreenSource toolkit) {
+  if (!toolkit) return {};
+  return [toolkit = std::move(toolkit)] {
+    std::vector<WaylandWindowServer::ScreenArea> areas;
+    for (const X11WindowServer::ScreenArea& area : toolkit()) {
+      const auto rect = [](const X11WindowServer::Area& from) {
+        return Rect{from.x, from.y, from.width, from.height};
+      };
+      areas.push_back({rect(area.frame), rect(area.visible)});
+    }
+    return areas;
+  };
+}
+#endif
+
 }  // namespace
 
 LinuxPlatform::LinuxPlatform(Options options, Session session) {
@@ -156,9 +173,11 @@ bool LinuxPlatform::makeWaylandParts([[maybe_unused]] Options options,
       return keyboard->typePasteShortcut();
     };
   }
-  windowServer_ = std::make_unique<WaylandWindowServer>(*wayland_, *toplevels_, log_.get(),
-                                                        WaylandWindowServer::ScreenSource(),
-                                                        std::move(paste));
+  Session::Placer placer = session.placer ? session.placer() : Session::Placer();
+  windowServer_ = std::make_unique<WaylandWindowServer>(
+      *wayland_, *toplevels_, log_.get(), waylandScreens(std::move(session.screens)),
+      std::move(paste),
+      WaylandWindowServer::Placer{std::move(placer.available), std::move(placer.place)});
   auto pasteboard = options.clipboard ? std::make_unique<WaylandPasteboard>(
                                             *wayland_, &X11Clipboard::localFiles)
                                       : nullptr;

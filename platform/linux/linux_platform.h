@@ -40,8 +40,15 @@ class LinuxPlatform {
     // Else actions that only log that they cannot run in this process.
     std::function<std::unique_ptr<SystemActions>(Scheduler&, Log&, std::function<void()> beep)>
         systemActions;
-    // Else the root window is the one screen.
+    // Else the root window is the one screen; on Wayland, else sway's outputs or none.
     X11WindowServer::ScreenSource screens;
+    // On Wayland without sway, what places windows (KWin's scripting), made only in a
+    // Wayland session; else nothing does.
+    struct Placer {
+      std::function<bool()> available;
+      std::function<bool(const std::string& uuid, Rect frame)> place;
+    };
+    std::function<Placer()> placer;
   };
 
   // With the session of this desktop (linux_session.cpp: Qt GUI and D-Bus).

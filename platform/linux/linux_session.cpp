@@ -2,12 +2,22 @@
 // so that only the programs which act link Qt GUI and D-Bus.
 #include <utility>
 
+#include "platform/linux/kwin_scripting.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/qt_screens.h"
 #include "platform/linux/system_actions.h"
 
 namespace varek {
+namespace {
+
+LinuxPlatform::Session::Placer kwinPlacer() {
+  auto kwin = std::make_shared<KWinScripting>();
+  return {.available = [kwin] { return kwin->available(); },
+          .place = [kwin](const std::string& uuid, Rect frame) { return kwin->place(uuid, frame); }};
+}
+
+}  // namespace
 
 LinuxPlatform::LinuxPlatform(Options options)
     : LinuxPlatform(options,
@@ -17,6 +27,7 @@ LinuxPlatform::LinuxPlatform(Options options)
                                   return std::make_unique<LinuxSystemActions>(scheduler, log,
                                                                               std::move(beep));
                                 },
-                            .screens = qtScreens()}) {}
+                            .screens = qtScreens(),
+                            .placer = kwinPlacer}) {}
 
 }  // namespace varek

@@ -23,6 +23,7 @@ struct CapabilityInterface {
 constexpr CapabilityInterface kInterfaces[] = {
     {WaylandConnection::Capability::dataControl, "zwlr_data_control_manager_v1"},
     {WaylandConnection::Capability::foreignToplevel, "zwlr_foreign_toplevel_manager_v1"},
+    {WaylandConnection::Capability::plasmaWindows, "org_kde_plasma_window_management"},
     {WaylandConnection::Capability::virtualKeyboard, "zwp_virtual_keyboard_manager_v1"},
     {WaylandConnection::Capability::activation, "xdg_activation_v1"},
     {WaylandConnection::Capability::layerShell, "zwlr_layer_shell_v1"},

@@ -24,6 +24,7 @@ class WaylandConnection {
   enum class Capability {
     dataControl,      // clipboard history and copying without focus
     foreignToplevel,  // other applications' windows: list, activate, close
+    plasmaWindows,    // the same on KDE Plasma, for clients its desktop entry allows
     virtualKeyboard,  // typing the paste shortcut into another window
     activation,       // passing focus on with an activation token
     layerShell,       // surfaces above ordinary windows

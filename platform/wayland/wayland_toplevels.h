@@ -1,5 +1,6 @@
 // The other applications' windows (toplevels) as the compositor lists them through
-// zwlr_foreign_toplevel_manager_v1: title, app id, states and the order in which they
+// zwlr_foreign_toplevel_manager_v1, or on KDE Plasma through KWin's
+// org_kde_plasma_window_management: title, app id, states and the order in which they
 // appeared, kept current by the connection's events on the main thread and read from any
 // thread without asking the compositor. Titles and app ids come from other programs, so
 // they are bounded and made valid UTF-8 here.
@@ -13,8 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/geometry.h"
 #include "platform/wayland/wayland_connection.h"
 
+struct org_kde_plasma_window;
+struct org_kde_plasma_window_management;
 struct wl_seat;
 struct zwlr_foreign_toplevel_handle_v1;
 struct zwlr_foreign_toplevel_manager_v1;
@@ -38,6 +42,10 @@ class WaylandToplevels {
     bool maximized = false;
     bool fullscreen = false;
     std::uint64_t activation = 0;  // higher for a later activation; 0 when never activated
+    // Only KWin says these: its own name for the window (letters, digits and dashes only),
+    // and the outer frame in the compositor's layout (origin top-left, y down).
+    std::string uuid;
+    std::optional<Rect> frame;
   };
 
   struct Snapshot {
@@ -48,8 +56,8 @@ class WaylandToplevels {
     const Toplevel* previous() const;
   };
 
-  // Binds the manager (up to version 3) and the seat, and reads the first list with one
-  // round trip. Without the protocol every list stays empty.
+  // Binds the wlroots manager (up to version 3) and the seat, else KWin's window management,
+  // and reads the first list with one round trip. Without either every list stays empty.
   explicit WaylandToplevels(WaylandConnection& connection);
   ~WaylandToplevels();
   WaylandToplevels(const WaylandToplevels&) = delete;
@@ -75,6 +83,9 @@ class WaylandToplevels {
 
  private:
   struct Handle;
+  // KWin's windows, where the wlroots list is missing.
+  struct Plasma;
+  void bindPlasma();
   static void onToplevel(void* data, zwlr_foreign_toplevel_manager_v1* manager,
                          zwlr_foreign_toplevel_handle_v1* handle);
   static void onFinished(void* data, zwlr_foreign_toplevel_manager_v1* manager);
@@ -86,6 +97,7 @@ class WaylandToplevels {
   WaylandConnection& connection_;
   zwlr_foreign_toplevel_manager_v1* manager_ = nullptr;
   wl_seat* seat_ = nullptr;
+  org_kde_plasma_window_management* plasma_ = nullptr;
   // Main thread only.
   std::vector<std::unique_ptr<Handle>> handles_;
   std::uint64_t nextId_ = 1;

@@ -17,6 +17,7 @@ using Json = nlohmann::json;
 using ScreenArea = WaylandWindowServer::ScreenArea;
 
 constexpr std::string_view kGnome = "gnome";
+constexpr std::string_view kKde = "kde";
 
 // The core's coordinates start at the primary screen's bottom-left corner, y up.
 Rect toDesktop(const Rect& area, const Rect& primary) {
@@ -82,10 +83,16 @@ WaylandWindowServer::Texts WaylandWindowServer::describe(const Means& means) {
     return {"Keine Verbindung zum Wayland-Compositor – Varek neu starten",
             "keine Verbindung zum Compositor", "Braucht eine Verbindung zum Compositor"};
   }
-  const bool gnome = unicode::lowercase(means.desktop).find(kGnome) != std::string::npos;
-  if (!means.toplevels && gnome) {
+  const std::string desktop = unicode::lowercase(means.desktop);
+  if (!means.toplevels && desktop.find(kGnome) != std::string::npos) {
     return {"GNOME erlaubt Programmen keine Fensterliste", "von GNOME nicht erlaubt",
             "GNOME erlaubt Programmen kein Platzieren von Fenstern"};
+  }
+  // KWin hands its list only to programs whose installed desktop entry asks for it.
+  if (!means.toplevels && desktop.find(kKde) != std::string::npos) {
+    return {"KDE Plasma gibt die Fensterliste nur installierten Programmen – Varek als Paket "
+            "installieren",
+            "von KDE Plasma nicht freigegeben", "Braucht die Fensterliste von KDE Plasma"};
   }
   if (!means.toplevels) {
     return {
@@ -93,18 +100,21 @@ WaylandWindowServer::Texts WaylandWindowServer::describe(const Means& means) {
         "z. B. sway, labwc oder Hyprland nutzen",
         "kein wlr-foreign-toplevel-management", "Braucht eine Fensterliste vom Compositor"};
   }
-  if (!means.swayIpc) return {"", "", "Fenster platzieren geht unter Wayland nur mit sway"};
+  if (!means.swayIpc && !means.placer) {
+    return {"", "", "Fenster platzieren geht unter Wayland nur mit sway oder KDE Plasma"};
+  }
   return {};
 }
 
 WaylandWindowServer::WaylandWindowServer(const WaylandConnection& connection,
                                          WaylandToplevels& toplevels, const Log* log,
-                                         ScreenSource screens, Paste paste)
+                                         ScreenSource screens, Paste paste, Placer placer)
     : connection_(connection),
       toplevels_(toplevels),
       log_(log),
       screens_(std::move(screens)),
-      paste_(std::move(paste)) {
+      paste_(std::move(paste)),
+      placer_(std::move(placer)) {
   if (const char* socket = std::getenv("SWAYSOCK"); socket && *socket) {
     sway_ = std::make_unique<SwayIpc>(std::string(socket));
   }
@@ -122,6 +132,7 @@ WaylandWindowServer::Means WaylandWindowServer::means() const {
   return {.connected = connection_.state() == WaylandConnection::State::connected,
           .toplevels = toplevels_.available(),
           .swayIpc = sway,
+          .placer = !sway && placer_.available && placer_.available(),
           .desktop = desktop ? desktop : ""};
 }
 
@@ -141,7 +152,8 @@ void WaylandWindowServer::requestTrust() {
   log_->write(!now.connected
                   ? "windows: no Wayland compositor, so windows cannot be listed or moved"
                   : "windows: the compositor lists no windows (no "
-                    "zwlr_foreign_toplevel_manager_v1), so they cannot be listed or "
+                    "zwlr_foreign_toplevel_manager_v1 nor org_kde_plasma_window_management), so they "
+                    "cannot be listed or "
                     "moved");
 }
 
@@ -151,7 +163,7 @@ std::string WaylandWindowServer::unreachableCause() const { return describe(mean
 
 bool WaylandWindowServer::canPlaceWindows() const {
   const Means now = means();
-  return now.toplevels && now.swayIpc;
+  return now.toplevels && (now.swayIpc || now.placer);
 }
 
 std::string WaylandWindowServer::placementReason() const { return describe(means()).placement; }
@@ -203,18 +215,29 @@ std::optional<std::pair<long long, Rect>> WaylandWindowServer::container(WindowI
 }
 
 std::optional<Rect> WaylandWindowServer::frame(WindowId window) const {
-  const auto found = container(window);
-  if (!found) return std::nullopt;
   const std::vector<ScreenArea> areas = screenAreas().areas;
   if (areas.empty()) return std::nullopt;
-  return toDesktop(found->second, areas.front().frame);
+  if (const auto found = container(window)) return toDesktop(found->second, areas.front().frame);
+  const auto snapshot = toplevels_.snapshot();
+  const WaylandToplevels::Toplevel* toplevel = snapshot->find(window);
+  if (!toplevel || !toplevel->frame) return std::nullopt;
+  return toDesktop(*toplevel->frame, areas.front().frame);
 }
 
 void WaylandWindowServer::setFrame(WindowId window, Rect frame) {
-  const auto found = container(window);
   const std::vector<ScreenArea> areas = screenAreas().areas;
-  if (!found || areas.empty()) return;
+  if (areas.empty()) return;
   const Rect target = toLayout(frame, areas.front().frame);
+  const auto found = container(window);
+  if (!found) {
+    const auto snapshot = toplevels_.snapshot();
+    const WaylandToplevels::Toplevel* toplevel = snapshot->find(window);
+    if (!toplevel || !placer_.place || !placer_.available || !placer_.available()) return;
+    if (!placer_.place(toplevel->uuid, target) && log_) {
+      log_->write("windows: KWin did not take the script that places the window");
+    }
+    return;
+  }
   const std::string commands =
       "[con_id=" + std::to_string(found->first) + "] floating enable, resize set " +
       std::to_string(std::max(1L, std::lround(target.width))) + " " +

@@ -1,6 +1,7 @@
 // The windows of other applications on a Wayland desktop: listed, focused and closed through
-// the compositor's foreign-toplevel list; measured and placed through sway's IPC, since
-// Wayland lets no client move another's window; the screens from sway's outputs. What is
+// the compositor's window list; measured and placed through sway's IPC, or on KDE Plasma
+// through the frames KWin lists and a placer that asks KWin (its scripting), since Wayland
+// lets no client move another's window; the screens from sway's outputs, else the toolkit's. What is
 // out of reach on this desktop, and why, it says in German.
 #pragma once
 
@@ -29,12 +30,20 @@ class WaylandWindowServer : public WindowServer {
   using ScreenSource = std::function<std::vector<ScreenArea>()>;
   // Types the paste shortcut into the focused window; false when it could not.
   using Paste = std::function<bool()>;
+  // Moves a window where sway is missing: whether the desktop's means is there now, and a
+  // request for the window KWin knows by this UUID (the active one when it knows none) to
+  // take this outer frame in the compositor's layout; false when it could not be asked.
+  struct Placer {
+    std::function<bool()> available;
+    std::function<bool(const std::string& uuid, Rect frame)> place;
+  };
 
   // What this desktop offers, which decides what is said about what it lacks.
   struct Means {
     bool connected = false;    // to the compositor
     bool toplevels = false;    // it lists its windows to us
     bool swayIpc = false;      // sway answers on SWAYSOCK
+    bool placer = false;       // else another placer (KWin's scripting) answers
     std::string_view desktop;  // XDG_CURRENT_DESKTOP
   };
   struct Texts {
@@ -47,7 +56,8 @@ class WaylandWindowServer : public WindowServer {
   // The log, when given, hears once why windows cannot be used. sway's IPC is used when
   // SWAYSOCK names its socket.
   WaylandWindowServer(const WaylandConnection& connection, WaylandToplevels& toplevels,
-                      const Log* log = nullptr, ScreenSource screens = {}, Paste paste = {});
+                      const Log* log = nullptr, ScreenSource screens = {}, Paste paste = {},
+                      Placer placer = {});
   ~WaylandWindowServer() override;
 
   // True while the compositor lists its windows: there is no permission to ask for.
@@ -65,8 +75,10 @@ class WaylandWindowServer : public WindowServer {
   std::optional<WindowId> focusedWindow(int pid) const override;
   // On sway the window is found in its tree by app id and title. Two windows alike in both
   // cannot be told apart there; the focused one is taken then, else the first in the tree.
+  // Elsewhere the frame KWin said last.
   std::optional<Rect> frame(WindowId window) const override;
-  // On sway the window floats and takes exactly this outer frame; elsewhere nothing moves.
+  // On sway the window floats and takes exactly this outer frame; elsewhere the placer is
+  // asked, and without one nothing moves.
   void setFrame(WindowId window, Rect frame) override;
   // Activates the toplevel.
   void raise(WindowId window) override;
@@ -100,6 +112,7 @@ class WaylandWindowServer : public WindowServer {
   const Log* log_;
   ScreenSource screens_;
   Paste paste_;
+  Placer placer_;
   bool toldWhatIsMissing_ = false;
 
   mutable std::mutex swayMutex_;

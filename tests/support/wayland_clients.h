@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -110,6 +111,17 @@ class WaylandCopier {
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
+
+// Handles the compositor's events until done holds; long enough for a loaded machine.
+inline bool handleEventsUntil(WaylandConnection& connection, const std::function<bool()>& done) {
+  for (int turn = 0; turn < 400; ++turn) {
+    connection.update();
+    if (done()) return true;
+    pollfd watched{.fd = connection.fd(), .events = POLLIN, .revents = 0};
+    ::poll(&watched, 1, 50);
+  }
+  return false;
+}
 
 // A listening socket at a fresh path, that nobody serves until given to a server.
 struct WaylandListener {

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -63,18 +62,11 @@ struct Desktop {
   WaylandWorkspace workspace{toplevels};
   WaylandWindowServer windowServer{connection, toplevels};
 
-  // Handles the compositor's events until done holds; long enough for a loaded machine.
   bool until(const std::function<bool()>& done) {
-    constexpr int kTurns = 400;
-    constexpr int kTurnMs = 50;
-    for (int turn = 0; turn < kTurns; ++turn) {
-      connection.update();
+    return test::handleEventsUntil(connection, [&] {
       toplevels.checkConnection();
-      if (done()) return true;
-      pollfd watched{.fd = connection.fd(), .events = POLLIN, .revents = 0};
-      poll(&watched, 1, kTurnMs);
-    }
-    return false;
+      return done();
+    });
   }
 
   std::optional<RunningApp> app(std::string_view name) const {
@@ -235,22 +227,28 @@ TEST(WaylandWindows, saysWhatTheDesktopLacks) {
     std::string reason;
     std::string placement;
   } rows[] = {
-      {"sway offers everything", {true, true, true, "sway"}, "", ""},
-      {"a wlroots compositor without sway places nothing",
-       {true, true, false, "labwc"},
+      {"sway offers everything", {true, true, true, false, "sway"}, "", ""},
+      {"KWin lists and places", {true, true, false, true, "KDE"}, "", ""},
+      {"neither sway nor KWin places anything",
+       {true, true, false, false, "labwc"},
        "",
-       "Fenster platzieren geht unter Wayland nur mit sway"},
+       "Fenster platzieren geht unter Wayland nur mit sway oder KDE Plasma"},
       {"GNOME lists no windows",
-       {true, false, false, "ubuntu:GNOME"},
+       {true, false, false, false, "ubuntu:GNOME"},
        "GNOME erlaubt Programmen keine Fensterliste",
        "GNOME erlaubt Programmen kein Platzieren von Fenstern"},
+      {"KWin lists windows only to an installed program",
+       {true, false, false, false, "KDE"},
+       "KDE Plasma gibt die Fensterliste nur installierten Programmen – Varek als Paket "
+       "installieren",
+       "Braucht die Fensterliste von KDE Plasma"},
       {"another compositor without the list names the protocol",
-       {true, false, false, "KDE"},
+       {true, false, false, false, "weston"},
        "Der Compositor gibt keine Fensterliste heraus (wlr-foreign-toplevel-management) – z. B. "
        "sway, labwc oder Hyprland nutzen",
        "Braucht eine Fensterliste vom Compositor"},
       {"no compositor at all",
-       {false, false, false, "GNOME"},
+       {false, false, false, false, "GNOME"},
        "Keine Verbindung zum Wayland-Compositor – Varek neu starten",
        "Braucht eine Verbindung zum Compositor"},
   };
