@@ -12,15 +12,7 @@ export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/
   XDG_STATE_HOME="$home/.local/state" XDG_DATA_DIRS="$2" LC_ALL=C.UTF-8
 display="${DISPLAY:-}"
 unset DISPLAY WAYLAND_DISPLAY
-passed=0 failures=0
-check() {  # check NAME ACTUAL EXPECTED-PATTERN
-  if [[ "$2" =~ $3 ]]; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1: got «$2»"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 
 first=$("$varek" query --json "5 km in mi" | head -n 1)
 check "calculator row first" "$first" '"id":"calc".*"title":"3,106864 mi"'
@@ -81,5 +73,4 @@ if [[ -n "$display" ]]; then
   [[ -n "$owner" ]] && kill "$owner"
 fi
 
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish

@@ -12,15 +12,7 @@ launcher="" owner=""
 trap 'kill $launcher $owner 2>/dev/null; rm -rf "$fixture"' EXIT
 export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
 log="$XDG_STATE_HOME/Varek/Varek.log"
-passed=0 failures=0
-check() {  # check NAME ACTUAL EXPECTED-PATTERN
-  if [[ "$2" =~ $3 ]]; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1: got «$2»"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 until_true() {  # until_true COMMAND…: at most 10 s
   for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done
   return 1
@@ -63,5 +55,4 @@ until_true sh -c "grep -c 'geöffnet in' '$log' | grep -q '^3$'"
 sleep 1  # a few polls of the history
 check "its own copy is not recorded" "$(history | grep -c 'Eigene Kopie')" '^0$'
 
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish

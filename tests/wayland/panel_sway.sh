@@ -21,15 +21,7 @@ ENTRY
 export XDG_DATA_DIRS="$fixture" VAREK_TIMINGS=1
 log="$XDG_STATE_HOME/Varek/Varek.log"
 app='zz.orvel.varek'
-passed=0 failures=0
-check() {  # check NAME ACTUAL EXPECTED-PATTERN
-  if [[ "$2" =~ $3 ]]; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1: got «$2»"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 # "app_id floating visible focused x y width height" of each window in sway's tree, the
 # frame with its title bar.
 windows() {
@@ -166,5 +158,4 @@ stores=$(find "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" -name '*.json' 2>/dev/null)
 check "stores intact" "$(for store in $stores; do python3 -m json.tool "$store" >/dev/null || echo "$store"; done)" '^$'
 
 grep -E 'geöffnet in|Taste bis Liste in|Beendet|verloren' "$log" | sed 's/^[^ ]* //' >&2
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish
