@@ -272,11 +272,7 @@ QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
 // The rows in a scrolled strip between the hairlines; only the rows in view are painted.
 class RootView::List : public QWidget {
  public:
-  // Opaque: the list copies its strip of the card itself, so a keystroke repaints the list
-  // alone and not the card beneath it first.
-  List(SearchModel& model, RootView* card) : QWidget(card), model_(model), card_(*card) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-  }
+  List(SearchModel& model, QWidget* parent) : QWidget(parent), model_(model) {}
 
   // Measures the new rows; the scroll position stays, within the new length.
   void itemsChanged() {
@@ -312,16 +308,8 @@ class RootView::List : public QWidget {
   }
 
  protected:
-  void paintEvent(QPaintEvent* event) override {
+  void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    // Copied, not blended: the old frame is still in the window's buffer, and a translucent
-    // card's alpha must replace it.
-    const QRect strip = event->rect();
-    const qreal ratio = devicePixelRatioF();
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawPixmap(strip, card_.background(),
-                       QRectF(QPointF(strip.topLeft() + pos()) * ratio, QSizeF(strip.size()) * ratio));
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     const std::vector<Item>& items = model_.items();
     if (items.empty()) return paintEmptyState(painter);
     const auto& confirmID = model_.confirmID();
@@ -425,7 +413,6 @@ class RootView::List : public QWidget {
   }
 
   SearchModel& model_;
-  RootView& card_;
   std::vector<int> tops_;  // of each row, in the scrolled content
   int contentHeight_ = 0;
   int offset_ = 0;  // how far the content is scrolled up
@@ -571,18 +558,14 @@ void RootView::layoutTabs() {
   }
 }
 
-const QPixmap& RootView::background() {
+void RootView::paintEvent(QPaintEvent* event) {
   const qreal devicePixelRatio = devicePixelRatioF();
   if (background_.isNull() || background_.devicePixelRatio() != devicePixelRatio) {
     background_ = cardBackground(devicePixelRatio, translucent_);
   }
-  return background_;
-}
-
-void RootView::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.drawPixmap(0, 0, background());
+  painter.drawPixmap(0, 0, background_);
   if (event->rect().intersects(QRect(0, 0, kWidth, kHeaderHeight))) paintHeader(painter);
   if (event->rect().intersects(QRect(0, kFooterTop, kWidth, kFooterHeight))) paintFooter(painter);
 }

@@ -59,8 +59,6 @@ class RootView : public QWidget {
   void layoutTabs();
   void paintHeader(QPainter& painter) const;
   void paintFooter(QPainter& painter) const;
-  // The card without its texts at the widget's current pixel ratio, made on first use.
-  const QPixmap& background();
   // The mode whose tab lies under `point`, if any.
   std::optional<SearchModel::Mode> tabAt(QPointF point) const;
 
