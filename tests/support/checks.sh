@@ -14,3 +14,11 @@ finish() {
   echo "$passed passed, $failures failed"
   ((failures == 0))
 }
+# Ends the script at once when the launcher PID has gone: nothing after it could pass, and
+# LOG's last lines say why.
+require_running() {  # require_running PID LOG
+  kill -0 "$1" 2>/dev/null && return
+  echo "FAILED: the launcher ended at start:"
+  tail -5 "$2" 2>/dev/null
+  exit 1
+}

@@ -22,9 +22,7 @@ until_true() {  # until_true COMMAND…: at most 10 s
 WAYLAND_DEBUG=client "$varek" >/dev/null 2>"$fixture/wayland.log" &
 launcher=$!
 until_true sh -c "grep -q 'gestartet' '$log' 2>/dev/null"
-if ! kill -0 "$launcher" 2>/dev/null; then  # nothing below can pass; say why at once
-  echo "FAILED: the launcher ended at start:"; tail -5 "$fixture/wayland.log"; exit 1
-fi
+require_running "$launcher" "$fixture/wayland.log"
 check "started knowing the session" "$(grep 'gestartet' "$log")" 'Sitzung wayland, Desktop GNOME'
 
 XDG_ACTIVATION_TOKEN="gnome-shell/Varek/1-0-host_TIME7" "$varek" signal toggle

@@ -75,9 +75,7 @@ until_true sh -c "swaymsg -t get_tree | grep -q '\"app_id\": \"before\"'"
 launcher=$!
 # Mapped into the scratchpad before any hotkey: the first press finds it there.
 until_true sh -c "$(declare -f windows panel); app=$app; panel | grep -q ' False False '"
-if gone "$launcher"; then  # nothing below can pass; say why at once
-  echo "FAILED: the launcher ended at start:"; tail -5 "$log" 2>/dev/null; exit 1
-fi
+require_running "$launcher" "$log"
 check "kept hidden in the scratchpad" "$(panel)" "^$app floating_con False False"
 check "this sway marked as having the rule" "$(ls "$XDG_RUNTIME_DIR")" "varek-sway-rule\.${SWAYSOCK##*/}"
 
