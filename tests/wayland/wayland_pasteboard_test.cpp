@@ -4,12 +4,9 @@
 #include <wayland-server.h>
 
 #include <cstdlib>
-#include <filesystem>
 
-#include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_keyboard.h"
 #include "platform/x11/x11_clipboard.h"
-#include "tests/support/files.h"
 #include "tests/support/wayland_clients.h"
 
 namespace varek {
@@ -216,40 +213,6 @@ TEST(WaylandPasteboard, staysEmptyWhenDataControlEnds) {
     }
     wl_display_destroy(server);
   }
-}
-
-// The paste shortcut reaches the focused window, which pastes the clipboard into it.
-TEST(WaylandKeyboard, pastesIntoTheFocusedWindow) {
-  Desktop desktop;
-  // Made before the window, as a desktop's keyboards are: this sway has no other, and a
-  // window focused while the seat had none is never told of a keyboard that comes later.
-  WaylandKeyboard keyboard(desktop.connection);
-  ASSERT_TRUE(keyboard.available());
-  const std::filesystem::path folder =
-      std::filesystem::path(testing::TempDir()) / ("varek-paste-" + std::to_string(getpid()));
-  const std::filesystem::path config = folder / "foot.ini";
-  const std::filesystem::path pasted = folder / "pasted";
-  std::filesystem::remove_all(folder);
-  test::writeFile(config, "[key-bindings]\nclipboard-paste=Control+v\n");
-  const std::string command = "foot -c '" + config.string() + "' -a varek-paste sh -c 'cat > " +
-                              pasted.string() + "' >/dev/null 2>&1 & echo $!";
-  FILE* started = ::popen(command.c_str(), "r");
-  int foot = 0;
-  ASSERT_EQ(std::fscanf(started, "%d", &foot), 1);
-  ::pclose(started);
-  SwayIpc sway;
-  // Focused by sway as soon as the window is there, and ready once the file is.
-  ASSERT_TRUE(pumpUntil(desktop.connection, [&] {
-    return sway.command("[app_id=\"varek-paste\"] focus") && std::filesystem::exists(pasted);
-  }));
-
-  desktop.pasteboard.setText("pasted by varek\n");
-  EXPECT_TRUE(keyboard.typePasteShortcut());
-  const auto contents = [&] { return test::readFile(pasted); };
-  EXPECT_TRUE(pumpUntil(desktop.connection, [&] { return contents() == "pasted by varek\n"; }))
-      << contents();
-  ::kill(foot, SIGTERM);
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
