@@ -471,24 +471,23 @@ QIcon firstThemeIcon(std::initializer_list<QString> names) {
   return {};
 }
 
-QString cacheKey(const Item::Icon& icon, int size, qreal devicePixelRatio) {
-  QString key = std::visit(
-      [](const auto& value) -> QString {
+// Built on every row painted, so it is plain bytes rather than formatted text.
+std::string cacheKey(const Item::Icon& icon, int size, qreal devicePixelRatio) {
+  std::string key = std::visit(
+      [](const auto& value) {
         using Case = std::decay_t<decltype(value)>;
         if constexpr (std::is_same_v<Case, Item::Icon::File>) {
-          return QStringLiteral("file:") + QString::fromStdString(value.path);
+          return 'f' + value.path;
         } else if constexpr (std::is_same_v<Case, Item::Icon::Symbol>) {
-          return QStringLiteral("symbol:") + QString::number(static_cast<int>(value.color)) + u':' +
-                 QString::fromStdString(value.name);
+          return 's' + std::to_string(static_cast<int>(value.color)) + ':' + value.name;
         } else {
-          return QStringLiteral("text:") + QString::fromStdString(value.text);
+          return 't' + value.text;
         }
       },
       icon.value);
-  key += u'@';
-  key += QString::number(size);
-  key += u'x';
-  key += QString::number(devicePixelRatio);
+  key += '@';
+  key += std::to_string(size);
+  key.append(reinterpret_cast<const char*>(&devicePixelRatio), sizeof devicePixelRatio);
   return key;
 }
 
@@ -514,7 +513,7 @@ IconCache::IconCache() {
 }
 
 QPixmap IconCache::icon(const Item::Icon& icon, int size, qreal devicePixelRatio) {
-  const QString key = cacheKey(icon, size, devicePixelRatio);
+  std::string key = cacheKey(icon, size, devicePixelRatio);
   if (auto found = index_.find(key); found != index_.end()) {
     entries_.splice(entries_.begin(), entries_, found->second);
     return found->second->second;

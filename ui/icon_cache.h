@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstddef>
 #include <list>
+#include <string>
 #include <unordered_map>
 
 #include "search/item.h"
@@ -34,9 +35,9 @@ class IconCache {
  private:
   QPixmap fileIcon(const std::string& path, int size, qreal devicePixelRatio);
 
-  using Entry = std::pair<QString, QPixmap>;
+  using Entry = std::pair<std::string, QPixmap>;
   std::list<Entry> entries_;  // most recently used first
-  std::unordered_map<QString, std::list<Entry>::iterator> index_;
+  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
   // The pictures of desktop entries by the icon they name, at a size; the same pixels as
   // their entries in entries_.
   std::unordered_map<QString, QPixmap> namedIcons_;

@@ -1,6 +1,7 @@
 #include "ui/row.h"
 
 #include <QFontMetricsF>
+#include <QHashFunctions>
 #include <QPixmapCache>
 #include <QStaticText>
 #include <array>
@@ -113,11 +114,7 @@ class Lines {
   // A title keeps its own width below its room and takes all of it when cut; a subtitle is
   // as wide as its room.
   Line line(const QString& text, Font role, qreal room, Qt::TextElideMode elide) {
-    QString key = text;
-    for (const qreal part : {static_cast<qreal>(role), room, static_cast<qreal>(elide)}) {
-      key += u'\x1f';
-      key += QString::number(part);
-    }
+    Key key{text, role, room, elide};
     if (const auto found = lines_.find(key); found != lines_.end()) return found->second;
     if (lines_.size() >= kLimit) lines_.clear();
     const QFontMetricsF& measure = metrics(role);
@@ -140,7 +137,19 @@ class Lines {
   }
 
  private:
-  std::unordered_map<QString, Line> lines_;
+  struct Key {
+    QString text;
+    Font role;
+    qreal room;
+    Qt::TextElideMode elide;
+    bool operator==(const Key&) const = default;
+  };
+  struct Hash {
+    std::size_t operator()(const Key& key) const {
+      return qHashMulti(0, key.text, static_cast<int>(key.role), key.room, static_cast<int>(key.elide));
+    }
+  };
+  std::unordered_map<Key, Line, Hash> lines_;
 };
 
 Lines& lines() {
@@ -178,6 +187,28 @@ QPixmap accentBar(qreal devicePixelRatio) {
   return pixmap;
 }
 
+// The selected row's plate, drawn once per size: filling its rounded outline with
+// antialiasing cost as much as the rest of the row.
+QPixmap highlightPlate(const QSizeF& size, qreal devicePixelRatio) {
+  const QString key = QStringLiteral("varek.highlight@%1x%2@%3")
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(devicePixelRatio);
+  QPixmap pixmap;
+  if (QPixmapCache::find(key, &pixmap)) return pixmap;
+  pixmap = QPixmap((size * devicePixelRatio).toSize());
+  pixmap.setDevicePixelRatio(devicePixelRatio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(appearance().highlight);
+  painter.drawRoundedRect(QRectF(QPointF(), size), kHighlightRadius, kHighlightRadius);
+  painter.end();
+  QPixmapCache::insert(key, pixmap);
+  return pixmap;
+}
+
 }  // namespace
 
 void Row::paint(QPainter& painter, const QRectF& frame) const {
@@ -187,9 +218,7 @@ void Row::paint(QPainter& painter, const QRectF& frame) const {
   painter.setRenderHint(QPainter::Antialiasing);
 
   if (selected) {
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(look.highlight);
-    painter.drawRoundedRect(frame, kHighlightRadius, kHighlightRadius);
+    painter.drawPixmap(frame.topLeft(), highlightPlate(frame.size(), devicePixelRatio));
     const qreal reach = glowReach(kAccentGlowRadius);
     painter.drawPixmap(
         QPointF(frame.left() + kAccentInset - reach, centre - kAccentHeight / 2 - reach),
