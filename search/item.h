@@ -20,15 +20,19 @@ struct Item {
   struct Icon {
     struct File {
       std::string path;  // drawn as the desktop's icon for that file, folder or app
+      bool operator==(const File&) const = default;
     };
     struct Symbol {
       std::string name;  // a symbol image name, tinted with color
       SystemColor color;
+      bool operator==(const Symbol&) const = default;
     };
     struct Text {
       std::string text;  // a short glyph drawn instead of an image
+      bool operator==(const Text&) const = default;
     };
     std::variant<File, Symbol, Text> value;
+    bool operator==(const Icon&) const = default;
   };
 
   // The identity of the row: the list, the learning store and the confirmation step all

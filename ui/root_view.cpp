@@ -283,7 +283,13 @@ class RootView::List : public QWidget {
       top += Row::height(item.kind) + kRowSpacing;
     }
     contentHeight_ = tops_.empty() ? 0 : top - kRowSpacing + kListPadding;
-    scrollTo(offset_);
+    const int offset = offset_;
+    offset_ = clampedOffset(offset_);
+    if (offset_ == offset) {
+      updateChangedRows();
+    } else {
+      update();
+    }
   }
 
   QRect rowRect(int index) const {
@@ -303,13 +309,16 @@ class RootView::List : public QWidget {
     } else if (bottom > offset_ + height()) {
       scrollTo(bottom - height());
     } else {
-      update();
+      updateChangedRows();
     }
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
+    // Every row that differs from what is on the screen was marked for repainting when it
+    // changed, so after this paint the screen shows the rows in view.
+    painted_ = rowsInView();
     const std::vector<Item>& items = model_.items();
     if (items.empty()) return paintEmptyState(painter);
     const auto& confirmID = model_.confirmID();
@@ -347,9 +356,58 @@ class RootView::List : public QWidget {
   }
 
  private:
+  // What a row in view shows, as far as its picture goes.
+  struct Shown {
+    std::string title;
+    std::string subtitle;
+    Item::Kind kind;
+    Item::Icon icon;
+    bool selected;
+    bool confirming;
+    QRect frame;
+    bool operator==(const Shown&) const = default;
+  };
+
+  int clampedOffset(int offset) const {
+    return std::clamp(offset, 0, std::max(0, contentHeight_ - height()));
+  }
+
   void scrollTo(int offset) {
-    offset_ = std::clamp(offset, 0, std::max(0, contentHeight_ - height()));
+    offset_ = clampedOffset(offset);
     update();
+  }
+
+  std::vector<Shown> rowsInView() const {
+    std::vector<Shown> rows;
+    const std::vector<Item>& items = model_.items();
+    const auto& confirmID = model_.confirmID();
+    for (std::size_t index = 0; index < items.size(); ++index) {
+      const QRect frame = rowRect(static_cast<int>(index));
+      if (frame.bottom() < 0) continue;
+      if (frame.top() >= height()) break;
+      const Item& item = items[index];
+      rows.push_back({item.title, item.subtitle, item.kind, item.icon,
+                      static_cast<int>(index) == model_.selection(),
+                      confirmID && *confirmID == item.id, frame});
+    }
+    return rows;
+  }
+
+  // Typing keeps many rows as they were (the best matches often stay on top), and the
+  // keystroke's drawing is as small as the rows that did change: only they are repainted.
+  void updateChangedRows() {
+    const std::vector<Shown> rows = rowsInView();
+    if (rows.empty() || painted_.empty()) return update();
+    QRect changed;
+    for (std::size_t slot = 0; slot < std::max(rows.size(), painted_.size()); ++slot) {
+      const Shown* now = slot < rows.size() ? &rows[slot] : nullptr;
+      const Shown* before = slot < painted_.size() ? &painted_[slot] : nullptr;
+      if (now && before && *now == *before) continue;
+      // The whole width: the selected row's accent glows out into the list's padding.
+      if (now) changed |= QRect(0, now->frame.top(), width(), now->frame.height());
+      if (before) changed |= QRect(0, before->frame.top(), width(), before->frame.height());
+    }
+    if (!changed.isEmpty()) update(changed);
   }
 
   std::optional<int> rowAt(QPointF point) const {
@@ -417,6 +475,7 @@ class RootView::List : public QWidget {
   int contentHeight_ = 0;
   int offset_ = 0;  // how far the content is scrolled up
   std::optional<int> pressedRow_;
+  std::vector<Shown> painted_;  // the rows in view at the last paint
 };
 
 RootView::RootView(SearchModel& model, QWidget* parent)
@@ -464,16 +523,13 @@ QRect RootView::rowRect(int index) const { return list_->rowRect(index); }
 QRect RootView::tabRect(Mode mode) const { return tabs_[modeIndex(mode)].toAlignedRect(); }
 
 void RootView::modelChanged(SearchModel::Field changed) {
-  // A keystroke changes the field, the list and sometimes the footer. They are updated as
-  // overlapping rectangles (the field with the list, the list with the footer), which the
-  // window joins into one and repaints and sends to the X server as one drawing; updated
-  // part by part, they went as a drawing each.
-  const QRect aboveFooter(0, 0, kWidth, kFooterTop);
-  const QRect belowHeader(0, kListTop, kWidth, kHeight - kListTop);
+  // A keystroke changes the field, some rows and sometimes the footer: each is repainted
+  // alone, in one repaint of the window.
   switch (changed) {
     case SearchModel::Field::query:
+      // The field repaints itself; without rows the list shows "Nichts gefunden" or the tips.
       field_->showQuery();
-      update(aboveFooter);  // the field, and "Nichts gefunden" or the tips
+      if (model_.items().empty()) list_->update();
       break;
     case SearchModel::Field::mode:
       field_->showPlaceholder(appearance().placeholders[modeIndex(model_.mode())]);
@@ -498,7 +554,7 @@ void RootView::modelChanged(SearchModel::Field changed) {
       if (hints != hints_) {
         hints_ = std::move(hints);
         layoutTabs();
-        update(belowHeader);
+        update(0, kFooterTop, kWidth, kFooterHeight);
       }
       break;
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QPaintEngine>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -274,6 +275,30 @@ TEST_F(ViewsTest, SelectionScrollsIntoView) {
     SCOPED_TRACE(selection);
     model->setSelection(selection);
     EXPECT_EQ(shoot(QStringLiteral("scrolled")).highlightStart(kListTop - 1), highlightTop);
+  }
+}
+
+// Typing repaints only the rows that changed (and the footer when its hints do): after each
+// step, what the X server shows below the header is what a whole repaint draws.
+TEST_F(ViewsTest, TypingLeavesNoStaleRow) {
+  view->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+  const QRect belowHeader(0, kListTop, RootView::kWidth, RootView::kHeight - kListTop);
+  const std::function<void()> steps[] = {
+      [&] { model->setQuery("s"); },  [&] { model->setQuery("sa"); },
+      [&] { model->setSelection(2); }, [&] { model->setQuery("sat"); },
+      [&] { model->setQuery("sa"); }, [&] { model->setQuery("xq"); },
+      [&] { model->setQuery("te"); }, [&] { model->setQuery(""); }};
+  for (std::size_t step = 0; step < std::size(steps); ++step) {
+    SCOPED_TRACE(step);
+    steps[step]();
+    QTest::qWait(50);
+    const QImage onScreen = view->screen()->grabWindow(view->winId()).toImage();
+    const QImage whole = view->grab().toImage();
+    const qreal scale = view->devicePixelRatioF();
+    const QRect pixels(belowHeader.topLeft() * scale, belowHeader.size() * scale);
+    EXPECT_TRUE(onScreen.copy(pixels).convertToFormat(QImage::Format_RGB32) ==
+                whole.copy(pixels).convertToFormat(QImage::Format_RGB32));
   }
 }
 
