@@ -88,6 +88,10 @@ std::optional<std::string> validAddress(std::string_view text) {
 }
 
 bool looksLikeAddress(std::string_view term) {
+  // Every address the pattern takes has a dot or begins with "localhost"; a plain word is
+  // turned away before the regular expression engine is paged in on each keystroke.
+  const bool mayBeLocalhost = !term.empty() && (term.front() == 'l' || term.front() == 'L');
+  if (term.find('.') == std::string_view::npos && !mayBeLocalhost) return false;
   static const std::unique_ptr<icu::RegexPattern> pattern = [] {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(

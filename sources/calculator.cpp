@@ -18,6 +18,7 @@
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 namespace varek::Calculator {
 namespace {
@@ -421,6 +422,15 @@ std::optional<std::string> evaluate(std::string_view query) {
 }
 
 std::optional<std::string> convertUnits(std::string_view text) {
+  // A conversion begins with its number; other text never reaches the regular expression.
+  UChar32 first = U_SENTINEL;
+  if (!text.empty()) {
+    std::int32_t offset = 0;
+    U8_NEXT(text.data(), offset, static_cast<std::int32_t>(text.size()), first);
+  }
+  if (first != '-' && first != '.' && first != ',' && !(first >= 0 && u_isdigit(first))) {
+    return std::nullopt;
+  }
   const icu::RegexPattern* pattern = conversionPattern();
   if (!pattern || text.size() > kMaxQueryBytes) return std::nullopt;
   icu::UnicodeString folded = fromUtf8(text);
