@@ -7,6 +7,7 @@
 #include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 
 #include "ui/accessible_views.h"
 #include "ui/glut.h"
@@ -290,7 +291,7 @@ class RootView::List : public QWidget {
     if (offset_ == offset) {
       updateChangedRows();
     } else {
-      update();
+      repaintRows(rect());
     }
   }
 
@@ -399,7 +400,7 @@ class RootView::List : public QWidget {
   // keystroke's drawing is as small as the rows that did change: only they are repainted.
   void updateChangedRows() {
     const std::vector<Shown> rows = rowsInView();
-    if (rows.empty() || painted_.empty()) return update();
+    if (rows.empty() || painted_.empty()) return repaintRows(rect());
     QRect changed;
     for (std::size_t slot = 0; slot < std::max(rows.size(), painted_.size()); ++slot) {
       const Shown* now = slot < rows.size() ? &rows[slot] : nullptr;
@@ -409,8 +410,14 @@ class RootView::List : public QWidget {
       if (now) changed |= QRect(0, now->frame.top(), width(), now->frame.height());
       if (before) changed |= QRect(0, before->frame.top(), width(), before->frame.height());
     }
-    if (!changed.isEmpty()) update(changed);
+    if (!changed.isEmpty()) repaintRows(changed);
   }
+
+ public:
+  // Marks rows for repainting, in the list's coordinates.
+  std::function<void(const QRect&)> repaintRows = [this](const QRect& rows) { update(rows); };
+
+ private:
 
   std::optional<int> rowAt(QPointF point) const {
     if (point.x() < kListPadding || point.x() >= width() - kListPadding) return std::nullopt;
@@ -503,6 +510,14 @@ RootView::RootView(SearchModel& model, QWidget* parent)
   accessibility::install();
   logo_->moveMark(QPoint(kHeaderPadding, (kHeaderHeight - kLogoSize) / 2));
   list_->setGeometry(0, kListTop, kWidth, kListHeight);
+  // A keystroke's changes go as one rectangle, so the window sends the X server one
+  // drawing: the rows joined with the field when the keystroke changed it too.
+  list_->repaintRows = [this](const QRect& rows) {
+    QRect dirty = rows.translated(list_->pos());
+    if (fieldChanged_) dirty |= field_->geometry();
+    fieldChanged_ = false;
+    update(dirty);
+  };
   for (const SearchModel::Field changed :
        {SearchModel::Field::query, SearchModel::Field::mode, SearchModel::Field::items}) {
     modelChanged(changed);
@@ -525,13 +540,12 @@ QRect RootView::rowRect(int index) const { return list_->rowRect(index); }
 QRect RootView::tabRect(Mode mode) const { return tabs_[modeIndex(mode)].toAlignedRect(); }
 
 void RootView::modelChanged(SearchModel::Field changed) {
-  // A keystroke changes the field, some rows and sometimes the footer: each is repainted
-  // alone, in one repaint of the window.
   switch (changed) {
     case SearchModel::Field::query:
       // The field repaints itself; without rows the list shows "Nichts gefunden" or the tips.
       field_->showQuery();
-      if (model_.items().empty()) list_->update();
+      fieldChanged_ = true;
+      if (model_.items().empty()) update(field_->geometry() | list_->geometry());
       break;
     case SearchModel::Field::mode:
       field_->showPlaceholder(appearance().placeholders[modeIndex(model_.mode())]);
@@ -556,7 +570,7 @@ void RootView::modelChanged(SearchModel::Field changed) {
       if (hints != hints_) {
         hints_ = std::move(hints);
         layoutTabs();
-        update(0, kFooterTop, kWidth, kFooterHeight);
+        update();  // the footer, and as one drawing with the rows and the field
       }
       break;
     }

@@ -68,6 +68,7 @@ class RootView : public QWidget {
   List* list_;
   QPixmap background_;  // the card without its texts, drawn once
   bool translucent_ = false;
+  bool fieldChanged_ = false;  // since the rows were last repainted
   QRectF badge_;                  // empty in mode all
   std::array<QRectF, 4> tabs_{};  // in the order of the modes; empty when not shown
   TabDetail tabDetail_ = TabDetail::full;
