@@ -153,9 +153,6 @@ void PanelController::show() {
   const bool wasVisible = panel_->isVisible();
   if (!panel_->shown()) activeSinceShow_ = false;
   panel_->present();
-  // The panel may have made its window again (a compositor came or went); filters are
-  // kept once per object.
-  panel_->windowHandle()->installEventFilter(this);
   rootView_->setTranslucent(panel_->composited());
   rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
   if (fades_) fade_->start();

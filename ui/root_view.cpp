@@ -250,14 +250,12 @@ qreal drawWrapped(QPainter& painter, const QString& text, const QFont& font, con
 }
 
 // What never changes, drawn once: the backdrop, tint and glow of the rounded card, the
-// hairlines and the border. Only the card is drawn; the corners outside it stay clear, or
-// black where nothing blends the window (the X server cuts them off): an opaque picture is
-// copied under each keystroke's rows rather than blended.
+// hairlines and the border. Only the card is drawn; the corners outside it stay clear.
 QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
   const Style& look = appearance();
   QPixmap pixmap(QSize(RootView::kWidth, RootView::kHeight) * devicePixelRatio);
   pixmap.setDevicePixelRatio(devicePixelRatio);
-  pixmap.fill(translucent ? Qt::transparent : Qt::black);
+  pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
   VisualEffect{.translucent = translucent}.paint(painter, look.card);

@@ -109,6 +109,8 @@ bool isWithdrawn(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t w
 
 VarekPanel::VarekPanel(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+  // Chosen before the native window exists, so it gets a visual with an alpha channel.
+  setAttribute(Qt::WA_TranslucentBackground);
   setFixedSize(kWidth, kHeight);
   setWindowTitle(QStringLiteral("Varek"));
   // Mapped by the server at once rather than after a trip through the window manager,
@@ -117,12 +119,6 @@ VarekPanel::VarekPanel(QWidget* parent)
   if (QGuiApplication::platformName() == QLatin1String("xcb")) {
     setWindowFlag(Qt::X11BypassWindowManagerHint);
   }
-  internAtoms();
-  // Chosen before the native window exists. Without a compositor an alpha channel would
-  // only cost: Qt clears it before every paint and the X server blends the window onto the
-  // screen itself, each keystroke; the server cuts the corners instead (cutToCard).
-  hasAlpha_ = !x11Connection() || compositorRuns();
-  if (hasAlpha_) setAttribute(Qt::WA_TranslucentBackground);
   winId();
 
 #ifdef VAREK_WAYLAND
@@ -132,9 +128,6 @@ VarekPanel::VarekPanel(QWidget* parent)
     if (!sway_->connected() || !sway_->addRuleOnce()) sway_.reset();
   }
 #endif
-}
-
-void VarekPanel::internAtoms() {
   xcb_connection_t* connection = x11Connection();
   if (!connection) return;
   std::array<xcb_intern_atom_cookie_t, kAtomNames.size()> cookies{};
@@ -184,15 +177,7 @@ void VarekPanel::present() {
   }
 #endif
   rememberActiveWindow();
-  const bool compositor = compositorRuns();
-  // A compositor started or quit since the window was made: it is made again to match.
-  if (compositor != hasAlpha_ && !isVisible()) {
-    destroy();
-    hasAlpha_ = compositor;
-    setAttribute(Qt::WA_TranslucentBackground, hasAlpha_);
-    create();
-  }
-  composited_ = hasAlpha_ && compositor;
+  composited_ = compositorRuns();
   // Unblended, the clear corners around the card would show black.
   cutToCard(!composited_);
   markAsPanel();

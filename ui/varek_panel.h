@@ -36,9 +36,7 @@ class VarekPanel : public QWidget {
 
   // Shows, raises and activates the panel, and returns only once the window is mapped and
   // holds the keyboard focus of the display: keys typed from then on reach the panel.
-  // Asks each time whether a compositor runs, as one may start or stop at any time; the
-  // window has an alpha channel only while one does, and is made again when that changed
-  // (a new windowHandle()).
+  // Asks each time whether a compositor runs, as one may start or stop at any time.
   // On sway the window is shown from the scratchpad and focused by sway instead.
   void present();
   // Hides the panel; on sway it goes back to the scratchpad and stays mapped there.
@@ -68,7 +66,6 @@ class VarekPanel : public QWidget {
   // Asks the window manager to keep the window on all workspaces and out of the taskbar
   // and the pager. Set before each mapping, since the manager drops the state on unmapping.
   void markAsPanel();
-  void internAtoms();
   void takeKeyboardFocus();
   void rememberActiveWindow();
   void returnFocus();
@@ -91,7 +88,6 @@ class VarekPanel : public QWidget {
   // The window active before the panel showed (X11), which gets the keyboard back.
   std::uint32_t previousWindow_ = 0;
   bool composited_ = true;
-  bool hasAlpha_ = true;  // whether the window was made with an alpha channel
 };
 
 }  // namespace varek
