@@ -281,6 +281,7 @@ TEST_F(ViewsTest, SelectionScrollsIntoView) {
 // Typing repaints only the rows that changed (and the footer when its hints do): after each
 // step, what the X server shows below the header is what a whole repaint draws.
 TEST_F(ViewsTest, TypingLeavesNoStaleRow) {
+  view->setAttribute(Qt::WA_TranslucentBackground);  // as in the panel's window
   view->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
   const QRect belowHeader(0, kListTop, RootView::kWidth, RootView::kHeight - kListTop);
