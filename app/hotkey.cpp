@@ -18,12 +18,13 @@ constexpr std::pair<std::string_view, std::string_view> kGermanNames[] = {
     {"Down", "Runter"},
 };
 
-// What versions before stored: the glyph of the modifier and the German key name. Only
-// parse() reads them, so that an old defaults file keeps its choice; nothing shows them.
+// What versions before stored: the glyph of the modifier (written as its code point, since
+// it is never shown here) and the German key name. Only parse() reads them, so that an old
+// defaults file keeps its choice.
 const std::pair<std::string_view, QKeyCombination> kStoredGlyphLabels[] = {
-    {"⌥ Leertaste", Hotkey::kPresets[0]},
-    {"⌃ Leertaste", Hotkey::kPresets[1]},
-    {"⌘ Leertaste", Hotkey::kPresets[2]},
+    {"\u2325 Leertaste", Hotkey::kPresets[0]},
+    {"\u2303 Leertaste", Hotkey::kPresets[1]},
+    {"\u2318 Leertaste", Hotkey::kPresets[2]},
 };
 
 enum class Names { portable, german };
