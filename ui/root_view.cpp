@@ -7,7 +7,6 @@
 #include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
-#include <functional>
 
 #include "ui/accessible_views.h"
 #include "ui/glut.h"
@@ -273,7 +272,7 @@ QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
 // The rows in a scrolled strip between the hairlines; only the rows in view are painted.
 class RootView::List : public QWidget {
  public:
-  List(SearchModel& model, QWidget* parent) : QWidget(parent), model_(model) {}
+  List(SearchModel& model, RootView& root) : QWidget(&root), model_(model), root_(root) {}
 
   // Measures the new rows; the scroll position stays, within the new length.
   void itemsChanged() {
@@ -411,11 +410,7 @@ class RootView::List : public QWidget {
     if (!changed.isEmpty()) repaintRows(changed);
   }
 
- public:
-  // Marks rows for repainting, in the list's coordinates.
-  std::function<void(const QRect&)> repaintRows = [this](const QRect& rows) { update(rows); };
-
- private:
+  void repaintRows(const QRect& rows) { root_.repaintRows(rows.translated(pos())); }
 
   std::optional<int> rowAt(QPointF point) const {
     if (point.x() < kListPadding || point.x() >= width() - kListPadding) return std::nullopt;
@@ -478,6 +473,7 @@ class RootView::List : public QWidget {
   }
 
   SearchModel& model_;
+  RootView& root_;
   std::vector<int> tops_;  // of each row, in the scrolled content
   int contentHeight_ = 0;
   int offset_ = 0;  // how far the content is scrolled up
@@ -490,7 +486,7 @@ RootView::RootView(SearchModel& model, QWidget* parent)
       model_(model),
       logo_(new LogoMark(kLogoSize, this)),
       field_(new SearchField(model, this)),
-      list_(new List(model, this)) {
+      list_(new List(model, *this)) {
   setFixedSize(kWidth, kHeight);
   // Always dark, whatever the desktop's scheme; outside the rounded card nothing is drawn.
   QColor selection = Glut::ember();
@@ -508,14 +504,6 @@ RootView::RootView(SearchModel& model, QWidget* parent)
   accessibility::install();
   logo_->moveMark(QPoint(kHeaderPadding, (kHeaderHeight - kLogoSize) / 2));
   list_->setGeometry(0, kListTop, kWidth, kListHeight);
-  // A keystroke's changes go as one rectangle, so the window sends the X server one
-  // drawing: the rows joined with the field when the keystroke changed it too.
-  list_->repaintRows = [this](const QRect& rows) {
-    QRect dirty = rows.translated(list_->pos());
-    if (fieldChanged_) dirty |= field_->geometry();
-    fieldChanged_ = false;
-    update(dirty);
-  };
   for (const SearchModel::Field changed :
        {SearchModel::Field::query, SearchModel::Field::mode, SearchModel::Field::items}) {
     modelChanged(changed);
@@ -579,6 +567,14 @@ void RootView::modelChanged(SearchModel::Field changed) {
     case SearchModel::Field::lastSearchMs:
       break;
   }
+}
+
+// A keystroke's changes go as one rectangle, so the window sends the X server one drawing:
+// the rows joined with the field when the keystroke changed it too.
+void RootView::repaintRows(QRect rows) {
+  if (fieldChanged_) rows |= field_->geometry();
+  fieldChanged_ = false;
+  update(rows);
 }
 
 void RootView::layoutHeader() {

@@ -52,6 +52,9 @@ class RootView : public QWidget {
 
  private:
   class List;
+  // Repaints rows of the list (given in this view's coordinates), with the field if the
+  // query changed since.
+  void repaintRows(QRect rows);
   // How much of the mode tabs the footer has room for beside the key hints.
   enum class TabDetail { full, titles, current };
 
@@ -68,7 +71,7 @@ class RootView : public QWidget {
   List* list_;
   QPixmap background_;  // the card without its texts, drawn once
   bool translucent_ = false;
-  bool fieldChanged_ = false;  // since the rows were last repainted
+  bool fieldChanged_ = false;     // since the rows were last repainted
   QRectF badge_;                  // empty in mode all
   std::array<QRectF, 4> tabs_{};  // in the order of the modes; empty when not shown
   TabDetail tabDetail_ = TabDetail::full;

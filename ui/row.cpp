@@ -146,7 +146,8 @@ class Lines {
   };
   struct Hash {
     std::size_t operator()(const Key& key) const {
-      return qHashMulti(0, key.text, static_cast<int>(key.role), key.room, static_cast<int>(key.elide));
+      return qHashMulti(0, key.text, static_cast<int>(key.role), key.room,
+                        static_cast<int>(key.elide));
     }
   };
   std::unordered_map<Key, Line, Hash> lines_;

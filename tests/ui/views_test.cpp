@@ -286,10 +286,10 @@ TEST_F(ViewsTest, TypingLeavesNoStaleRow) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
   const QRect belowHeader(0, kListTop, RootView::kWidth, RootView::kHeight - kListTop);
   const std::function<void()> steps[] = {
-      [&] { model->setQuery("s"); },  [&] { model->setQuery("sa"); },
+      [&] { model->setQuery("s"); },   [&] { model->setQuery("sa"); },
       [&] { model->setSelection(2); }, [&] { model->setQuery("sat"); },
-      [&] { model->setQuery("sa"); }, [&] { model->setQuery("xq"); },
-      [&] { model->setQuery("te"); }, [&] { model->setQuery(""); }};
+      [&] { model->setQuery("sa"); },  [&] { model->setQuery("xq"); },
+      [&] { model->setQuery("te"); },  [&] { model->setQuery(""); }};
   for (std::size_t step = 0; step < std::size(steps); ++step) {
     SCOPED_TRACE(step);
     steps[step]();
