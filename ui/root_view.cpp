@@ -407,6 +407,8 @@ class RootView::List : public QWidget {
       if (now) changed |= QRect(0, now->frame.top(), width(), now->frame.height());
       if (before) changed |= QRect(0, before->frame.top(), width(), before->frame.height());
     }
+    // The last row in view may reach below the list; the footer there has not changed.
+    changed &= rect();
     if (!changed.isEmpty()) repaintRows(changed);
   }
 
@@ -630,8 +632,11 @@ void RootView::paintEvent(QPaintEvent* event) {
     background_ = cardBackground(devicePixelRatio, translucent_);
   }
   QPainter painter(this);
-  painter.setRenderHint(QPainter::Antialiasing);
+  // The card replaces what the window held: a copy, where blending would cost twice.
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
   painter.drawPixmap(0, 0, background_);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter.setRenderHint(QPainter::Antialiasing);
   if (event->rect().intersects(QRect(0, 0, kWidth, kHeaderHeight))) paintHeader(painter);
   if (event->rect().intersects(QRect(0, kFooterTop, kWidth, kFooterHeight))) paintFooter(painter);
 }
