@@ -1,7 +1,9 @@
 #include "ui/key.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 
+#include "ui/drawn_once.h"
 #include "ui/glut.h"
 
 namespace varek {
@@ -69,32 +71,45 @@ QString returnLabel(const Item& item, bool pastes) {
   return QStringLiteral("Öffnen");
 }
 
-}  // namespace
-
-QSizeF Key::size() const {
-  const QSizeF cap = capSize(key);
-  return {appearance().labelMetrics.horizontalAdvance(label) + kSpacing + cap.width(),
-          std::max(appearance().labelMetrics.height(), cap.height())};
-}
-
-void Key::paint(QPainter& painter, QPointF origin) const {
+// Draws the hint with its left edge at 0, centred on `centre`.
+void drawHint(QPainter& painter, const Key& hint, qreal centre) {
   const Style& look = appearance();
-  const qreal labelWidth = look.labelMetrics.horizontalAdvance(label);
+  const qreal labelWidth = look.labelMetrics.horizontalAdvance(hint.label);
   const qreal labelHeight = look.labelMetrics.height();
   painter.setFont(look.labelFont);
   painter.setPen(look.labelColor);
-  painter.drawText(QRectF(origin.x(), origin.y() - labelHeight / 2, labelWidth, labelHeight),
-                   Qt::AlignLeft | Qt::AlignVCenter, label);
+  painter.drawText(QRectF(0, centre - labelHeight / 2, labelWidth, labelHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, hint.label);
 
-  const QSizeF cap = capSize(key);
-  const QRectF capRect(origin.x() + labelWidth + kSpacing, origin.y() - cap.height() / 2,
-                       cap.width(), cap.height());
+  const QSizeF cap = capSize(hint.key);
+  const QRectF capRect(labelWidth + kSpacing, centre - cap.height() / 2, cap.width(),
+                       cap.height());
   painter.setPen(Qt::NoPen);
   painter.setBrush(look.capFill);
   painter.drawRoundedRect(capRect, kCapCornerRadius, kCapCornerRadius);
   painter.setFont(look.capFont);
   painter.setPen(look.capTextColor);
-  painter.drawText(capRect, Qt::AlignCenter, key);
+  painter.drawText(capRect, Qt::AlignCenter, hint.key);
+}
+
+}  // namespace
+
+// Measured once per hint: the footer measures its hints whenever they change, and
+// measuring shapes the texts. The hints are a handful; main thread only.
+QSizeF Key::size() const {
+  static QHash<std::pair<QString, QString>, QSizeF> sizes;
+  const std::pair<QString, QString> hint{key, label};
+  if (const auto found = sizes.constFind(hint); found != sizes.cend()) return *found;
+  const QSizeF cap = capSize(key);
+  return sizes[hint] = {appearance().labelMetrics.horizontalAdvance(label) + kSpacing + cap.width(),
+                        std::max(appearance().labelMetrics.height(), cap.height())};
+}
+
+void Key::paint(QPainter& painter, QPointF origin) const {
+  const QSizeF extent = size();
+  drawOnce(painter, QPointF(origin.x(), origin.y() - extent.height() / 2),
+           QStringLiteral("varek.key:%1:%2").arg(key, label), extent,
+           [&](QPainter& drawing) { drawHint(drawing, *this, extent.height() / 2); });
 }
 
 std::vector<Key> keyHints(const Item& item, bool pastes) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "ui/accessible_views.h"
+#include "ui/drawn_once.h"
 #include "ui/glut.h"
 #include "ui/logo_mark.h"
 #include "ui/row.h"
@@ -174,6 +175,23 @@ struct Style {
   // Strg and the mode's number.
   std::array<QString, 4> shortcuts = {QStringLiteral("Strg+1"), QStringLiteral("Strg+2"),
                                       QStringLiteral("Strg+3"), QStringLiteral("Strg+4")};
+  // The tabs' widths in their two fonts, measured once: they are laid out again whenever
+  // the hints change, and measuring shapes the texts.
+  struct TabWidths {
+    std::array<qreal, 4> titles;
+    std::array<qreal, 4> shortcuts;
+  };
+  std::array<TabWidths, 2> tabWidths = [this] {
+    std::array<TabWidths, 2> widths{};
+    for (const bool current : {false, true}) {
+      const QFontMetricsF metrics(current ? currentTabFont : tabFont);
+      for (std::size_t index = 0; index < titles.size(); ++index) {
+        widths[current].titles[index] = metrics.horizontalAdvance(titles[index]);
+        widths[current].shortcuts[index] = metrics.horizontalAdvance(shortcuts[index]);
+      }
+    }
+    return widths;
+  }();
 
   QString nothingFoundText = QStringLiteral("Nichts gefunden");
   Hint clipboardHint{
@@ -612,13 +630,12 @@ void RootView::layoutTabs() {
         tabs_[index] = QRectF();
         continue;
       }
-      const QFontMetricsF metrics(mode == model_.mode() ? look.currentTabFont : look.tabFont);
-      qreal width = metrics.horizontalAdvance(look.titles[index]);
-      if (detail == TabDetail::full) {
-        width += kTabSpacing + metrics.horizontalAdvance(look.shortcuts[index]);
-      }
-      tabs_[index] = QRectF(left, kFooterTop + (kFooterHeight - metrics.height()) / 2, width,
-                            metrics.height());
+      const bool current = mode == model_.mode();
+      const Style::TabWidths& widths = look.tabWidths[current];
+      qreal width = widths.titles[index];
+      if (detail == TabDetail::full) width += kTabSpacing + widths.shortcuts[index];
+      const qreal height = lineHeight(current ? look.currentTabFont : look.tabFont);
+      tabs_[index] = QRectF(left, kFooterTop + (kFooterHeight - height) / 2, width, height);
       left += width + kFooterSpacing;
     }
     tabDetail_ = detail;
@@ -653,6 +670,30 @@ void RootView::paintHeader(QPainter& painter) const {
 }
 
 void RootView::paintFooter(QPainter& painter) const {
+  // The tabs change with the mode and with the room the hints leave them, far less often
+  // than the hints.
+  qreal right = 0;
+  for (const QRectF& tab : tabs_) right = std::max(right, tab.right());
+  drawOnce(painter, QPointF(0, kFooterTop),
+           QStringLiteral("varek.tabs:%1:%2")
+               .arg(static_cast<int>(model_.mode()))
+               .arg(static_cast<int>(tabDetail_)),
+           QSizeF(right, kFooterHeight), [&](QPainter& drawing) {
+             drawing.translate(0, -kFooterTop);
+             paintTabs(drawing);
+           });
+  qreal width = 0;
+  for (const Key& hint : hints_) width += hint.size().width();
+  width += kFooterSpacing * (std::max<std::size_t>(hints_.size(), 1) - 1);
+  qreal left = kWidth - kFooterPadding - width;
+  const qreal centre = kFooterTop + kFooterHeight / 2.0;
+  for (const Key& hint : hints_) {
+    hint.paint(painter, QPointF(left, centre));
+    left += hint.size().width() + kFooterSpacing;
+  }
+}
+
+void RootView::paintTabs(QPainter& painter) const {
   const Style& look = appearance();
   for (const Mode mode : kModes) {
     const std::size_t index = modeIndex(mode);
@@ -667,15 +708,6 @@ void RootView::paintFooter(QPainter& painter) const {
     painter.setPen(look.shortcut);
     painter.drawText(tab.adjusted(drawn.width() + kTabSpacing, 0, 0, 0),
                      Qt::AlignLeft | Qt::AlignVCenter, look.shortcuts[index]);
-  }
-  qreal width = 0;
-  for (const Key& hint : hints_) width += hint.size().width();
-  width += kFooterSpacing * (std::max<std::size_t>(hints_.size(), 1) - 1);
-  qreal left = kWidth - kFooterPadding - width;
-  const qreal centre = kFooterTop + kFooterHeight / 2.0;
-  for (const Key& hint : hints_) {
-    hint.paint(painter, QPointF(left, centre));
-    left += hint.size().width() + kFooterSpacing;
   }
 }
 

@@ -62,6 +62,7 @@ class RootView : public QWidget {
   void layoutTabs();
   void paintHeader(QPainter& painter) const;
   void paintFooter(QPainter& painter) const;
+  void paintTabs(QPainter& painter) const;
   // The mode whose tab lies under `point`, if any.
   std::optional<SearchModel::Mode> tabAt(QPointF point) const;
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "ui/drawn_once.h"
 #include "ui/glut.h"
 #include "ui/icon_cache.h"
 
@@ -188,28 +189,6 @@ QPixmap accentBar(qreal devicePixelRatio) {
   return pixmap;
 }
 
-// The selected row's plate, drawn once per size: filling its rounded outline with
-// antialiasing cost as much as the rest of the row.
-QPixmap highlightPlate(const QSizeF& size, qreal devicePixelRatio) {
-  const QString key = QStringLiteral("varek.highlight@%1x%2@%3")
-                          .arg(size.width())
-                          .arg(size.height())
-                          .arg(devicePixelRatio);
-  QPixmap pixmap;
-  if (QPixmapCache::find(key, &pixmap)) return pixmap;
-  pixmap = QPixmap((size * devicePixelRatio).toSize());
-  pixmap.setDevicePixelRatio(devicePixelRatio);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(appearance().highlight);
-  painter.drawRoundedRect(QRectF(QPointF(), size), kHighlightRadius, kHighlightRadius);
-  painter.end();
-  QPixmapCache::insert(key, pixmap);
-  return pixmap;
-}
-
 }  // namespace
 
 void Row::paint(QPainter& painter, const QRectF& frame) const {
@@ -219,7 +198,15 @@ void Row::paint(QPainter& painter, const QRectF& frame) const {
   painter.setRenderHint(QPainter::Antialiasing);
 
   if (selected) {
-    painter.drawPixmap(frame.topLeft(), highlightPlate(frame.size(), devicePixelRatio));
+    // Filling the plate's rounded outline cost as much as the rest of the row.
+    drawOnce(painter, frame.topLeft(),
+             QStringLiteral("varek.highlight:%1x%2").arg(frame.width()).arg(frame.height()),
+             frame.size(), [&](QPainter& drawing) {
+               drawing.setPen(Qt::NoPen);
+               drawing.setBrush(appearance().highlight);
+               drawing.drawRoundedRect(QRectF(QPointF(), frame.size()), kHighlightRadius,
+                                       kHighlightRadius);
+             });
     const qreal reach = glowReach(kAccentGlowRadius);
     painter.drawPixmap(
         QPointF(frame.left() + kAccentInset - reach, centre - kAccentHeight / 2 - reach),
