@@ -268,12 +268,13 @@ qreal drawWrapped(QPainter& painter, const QString& text, const QFont& font, con
 
 // What never changes, drawn once: the backdrop, tint and glow of the rounded card, the
 // hairlines and the border. Only the card is drawn; the corners outside it stay clear.
-QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
+CardPicture cardBackground(qreal devicePixelRatio, bool translucent) {
   const Style& look = appearance();
-  QPixmap pixmap(QSize(RootView::kWidth, RootView::kHeight) * devicePixelRatio);
-  pixmap.setDevicePixelRatio(devicePixelRatio);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+  QImage image(QSize(RootView::kWidth, RootView::kHeight) * devicePixelRatio,
+               QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(devicePixelRatio);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   VisualEffect{.translucent = translucent}.paint(painter, look.card);
   painter.fillPath(look.card, kTint);
@@ -282,7 +283,27 @@ QPixmap cardBackground(qreal devicePixelRatio, bool translucent) {
   painter.fillRect(QRectF(0, kFooterTop - kHairlineHeight, RootView::kWidth, kHairlineHeight),
                    look.hairline);
   painter.fillPath(look.border, look.borderFill);
-  return pixmap;
+  painter.end();
+  // Beside the glow, the card differs from its colour only along its edges, at its
+  // rounded corners and on the hairlines.
+  constexpr int kEdge = 2;
+  constexpr int kCorner = static_cast<int>(kCornerRadius) + kEdge;
+  constexpr int kRight = RootView::kWidth;
+  constexpr int kBottom = RootView::kHeight;
+  const std::vector<QRect> strips = {
+      {0, 0, kRight, kEdge},
+      {0, kBottom - kEdge, kRight, kEdge},
+      {0, 0, kEdge, kBottom},
+      {kRight - kEdge, 0, kEdge, kBottom},
+      {0, 0, kCorner, kCorner},
+      {kRight - kCorner, 0, kCorner, kCorner},
+      {0, kBottom - kCorner, kCorner, kCorner},
+      {kRight - kCorner, kBottom - kCorner, kCorner, kCorner},
+      {0, kHeaderHeight, kRight, kHairlineHeight},
+      {0, kFooterTop - kHairlineHeight, kRight, kHairlineHeight}};
+  // Far from the glow, between the hairlines.
+  const QPoint plain(kRight * 3 / 4, (kListTop + kFooterTop) / 2);
+  return CardPicture(image, plain, strips);
 }
 
 }  // namespace
@@ -535,7 +556,7 @@ SearchField& RootView::field() { return *field_; }
 void RootView::setTranslucent(bool translucent) {
   if (translucent == translucent_) return;
   translucent_ = translucent;
-  background_ = QPixmap();
+  background_ = CardPicture();
   update();
 }
 
@@ -649,10 +670,8 @@ void RootView::paintEvent(QPaintEvent* event) {
     background_ = cardBackground(devicePixelRatio, translucent_);
   }
   QPainter painter(this);
-  // The card replaces what the window held: a copy, where blending would cost twice.
-  painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.drawPixmap(0, 0, background_);
-  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  // The card replaces what the window held.
+  background_.paint(painter, event->rect());
   painter.setRenderHint(QPainter::Antialiasing);
   if (event->rect().intersects(QRect(0, 0, kWidth, kHeaderHeight))) paintHeader(painter);
   if (event->rect().intersects(QRect(0, kFooterTop, kWidth, kFooterHeight))) paintFooter(painter);

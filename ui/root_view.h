@@ -6,13 +6,13 @@
 // the keys are the panel controller's.
 #pragma once
 
-#include <QPixmap>
 #include <QWidget>
 #include <array>
 #include <optional>
 #include <vector>
 
 #include "search/search_model.h"
+#include "ui/card_picture.h"
 #include "ui/key.h"
 
 namespace varek {
@@ -70,7 +70,7 @@ class RootView : public QWidget {
   LogoMark* logo_;
   SearchField* field_;
   List* list_;
-  QPixmap background_;  // the card without its texts, drawn once
+  CardPicture background_;  // the card without its texts, drawn once
   bool translucent_ = false;
   bool fieldChanged_ = false;     // since the rows were last repainted
   QRectF badge_;                  // empty in mode all

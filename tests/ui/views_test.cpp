@@ -17,6 +17,7 @@
 #include "sources/windows.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
+#include "ui/card_picture.h"
 #include "ui/glut.h"
 #include "ui/icon_cache.h"
 #include "ui/key.h"
@@ -338,6 +339,49 @@ TEST_F(ViewsTest, Clicks) {
 
 // The footer's hints follow the selected row's actions: reveal only with a path, copy
 // except for a calculator result (whose Return copies), and what Return does.
+// The card kept as a colour and pieces paints, in any area, exactly the picture it was
+// made from, and nothing outside the area.
+TEST(Views, CardPictureRepaintsAreasExactly) {
+  for (const qreal ratio : {1.0, 2.0}) {
+    QImage whole(QSize(200, 120) * ratio, QImage::Format_ARGB32_Premultiplied);
+    whole.setDevicePixelRatio(ratio);
+    whole.fill(Qt::transparent);
+    {
+      QPainter painter(&whole);
+      painter.setRenderHint(QPainter::Antialiasing);
+      QPainterPath card;
+      card.addRoundedRect(QRectF(0, 0, 200, 120), 12, 12);
+      painter.fillPath(card, QColor(20, 18, 16, 230));
+      QRadialGradient glow(QPointF(0, 0), 70);
+      glow.setStops({{0.0, QColor(255, 120, 40, 60)}, {1.0, QColor(255, 120, 40, 0)}});
+      painter.fillPath(card, glow);
+      painter.fillRect(QRectF(0, 30, 200, 1), QColor(255, 255, 255, 40));
+    }
+    const CardPicture picture(whole, QPoint(150, 80),
+                              {{0, 0, 200, 2}, {0, 118, 200, 2}, {0, 0, 2, 120}, {198, 0, 2, 120},
+                               {0, 0, 14, 14}, {186, 0, 14, 14}, {0, 106, 14, 14},
+                               {186, 106, 14, 14}, {0, 30, 200, 1}});
+    EXPECT_LT(picture.bytes(), whole.sizeInBytes() / 2) << ratio;
+    for (const QRect area : {QRect(0, 0, 200, 120), QRect(0, 25, 200, 60), QRect(60, 5, 30, 30),
+                             QRect(170, 90, 30, 30)}) {
+      QImage painted(whole.size(), whole.format());
+      painted.setDevicePixelRatio(ratio);
+      painted.fill(Qt::magenta);
+      {
+        QPainter painter(&painted);
+        picture.paint(painter, area);
+      }
+      const QRect pixels(area.topLeft() * ratio, area.size() * ratio);
+      for (int y = 0; y < whole.height(); ++y) {
+        for (int x = 0; x < whole.width(); ++x) {
+          const QRgb expected = pixels.contains(x, y) ? whole.pixel(x, y) : QColor(Qt::magenta).rgba();
+          ASSERT_EQ(painted.pixel(x, y), expected) << ratio << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(Views, KeyHintsFollowTheRow) {
   const Key reveal{QStringLiteral("Strg+Eingabe"), QStringLiteral("Im Dateimanager zeigen")};
   const Key copy{QStringLiteral("Alt+Eingabe"), QStringLiteral("Kopieren")};
