@@ -4,9 +4,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStaticText>
 #include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <unordered_map>
 
 #include "ui/accessible_views.h"
 #include "ui/drawn_once.h"
@@ -233,15 +235,36 @@ const Style& appearance() {
 
 qreal lineHeight(const QFont& font) { return QFontMetricsF(font).height(); }
 
-// Draws one line of text with its top-left corner at `origin`; returns its height.
+// The empty list's few texts, shaped once: they are drawn at every opening. Main thread
+// only; the texts are those of Style.
+const QStaticText& shaped(const QString& text, const QFont& font) {
+  struct Key {
+    QString text;
+    QFont font;
+    bool operator==(const Key&) const = default;
+  };
+  struct Hash {
+    std::size_t operator()(const Key& key) const { return qHashMulti(0, key.text, key.font); }
+  };
+  static std::unordered_map<Key, QStaticText, Hash> texts;
+  Key key{text, font};
+  if (const auto found = texts.find(key); found != texts.end()) return found->second;
+  QStaticText line(text);
+  line.setTextFormat(Qt::PlainText);
+  line.prepare(QTransform(), font);
+  return texts.emplace(std::move(key), std::move(line)).first->second;
+}
+
+// Draws one line of text, its top-left corner at `origin` and centred on a line of
+// `height` (its font's own, when 0); returns the line's height.
 qreal drawTextLine(QPainter& painter, const QString& line, const QFont& font, const QColor& color,
-                   QPointF origin) {
-  const QFontMetricsF metrics(font);
+                   QPointF origin, qreal height = 0) {
+  const qreal own = lineHeight(font);
   painter.setFont(font);
   painter.setPen(color);
-  painter.drawText(QRectF(origin, QSizeF(metrics.horizontalAdvance(line), metrics.height())),
-                   Qt::AlignLeft | Qt::AlignVCenter, line);
-  return metrics.height();
+  painter.drawStaticText(origin + QPointF(0, height > 0 ? (height - own) / 2 : 0),
+                         shaped(line, font));
+  return height > 0 ? height : own;
 }
 
 // Draws text wrapped at word boundaries within `width`, lines `spacing` apart; returns its
@@ -500,15 +523,9 @@ class RootView::List : public QWidget {
     const qreal tipHeight = std::max(lineHeight(look.tipKeyFont), lineHeight(look.tipTextFont));
     for (const Tip& tip : look.tips) {
       origin.ry() += kEmptySpacing;
-      const QRectF row(origin, QSizeF(width() - 2 * kEmptyHorizontalPadding, tipHeight));
-      painter.setFont(look.tipKeyFont);
-      painter.setPen(Glut::ember());
-      painter.drawText(QRectF(row.left(), row.top(), kTipKeyColumn, tipHeight),
-                       Qt::AlignLeft | Qt::AlignVCenter, tip.key);
-      painter.setFont(look.tipTextFont);
-      painter.setPen(look.tipText);
-      painter.drawText(row.adjusted(kTipKeyColumn + kTipSpacing, 0, 0, 0),
-                       Qt::AlignLeft | Qt::AlignVCenter, tip.text);
+      drawTextLine(painter, tip.key, look.tipKeyFont, Glut::ember(), origin, tipHeight);
+      drawTextLine(painter, tip.text, look.tipTextFont, look.tipText,
+                   origin + QPointF(kTipKeyColumn + kTipSpacing, 0), tipHeight);
       origin.ry() += tipHeight;
     }
   }
