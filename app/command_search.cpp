@@ -21,6 +21,7 @@ constexpr int kWindowsWaitMs = 2000;
 // places its window) and the open windows, which the model lists in the background.
 void refreshAsThePanelDoes(SearchModel& model) {
   model.willShow();
+  model.refreshSources();
   // The list is made on the scheduler's pool and handed back through the event loop.
   QThreadPool::globalInstance()->waitForDone(kWindowsWaitMs);
   QCoreApplication::processEvents();

@@ -198,8 +198,9 @@ void SearchModel::reset() {
   search();
 }
 
-void SearchModel::willShow() {
-  previousApp_ = platform_.workspace.frontmostApplication();
+void SearchModel::willShow() { previousApp_ = platform_.workspace.frontmostApplication(); }
+
+void SearchModel::refreshSources() {
   apps_->refresh(AppIndex::Refresh::ifStale);
   if (!platform_.windowServer.isTrusted()) return;
   std::weak_ptr<SearchModel> weak = weak_from_this();

@@ -67,9 +67,13 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   void activate(Action action);
   // Back to an empty query in mode all.
   void reset();
-  // Refreshes what changes while the panel is hidden: the application in front, the
-  // application index, the open windows.
+  // Notes the application in front before the panel covers it: a layout row places its
+  // window.
   void willShow();
+  // Refreshes in the background what changes while the panel is hidden: the application
+  // index and the open windows. The panel asks once its first frame is out, so that neither
+  // the work nor its round trips to the display server hold that frame back.
+  void refreshSources();
 
   AppIndex& apps() { return *apps_; }
   ClipboardHistory& clipboard() { return *clipboard_; }

@@ -163,6 +163,7 @@ void PanelController::show() {
   } else {
     awaitingFirstFrame_ = true;
   }
+  afterOpening([this] { model_->refreshSources(); });
   installKeys();
 }
 

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake.scheduler.advance(varek::ClipboardHistory::kPollSeconds);
   }
   model->willShow();
+  model->refreshSources();
   fake.scheduler.runBackground();
 
   for (const Mode mode : {Mode::all, Mode::files, Mode::clipboard, Mode::windows}) {

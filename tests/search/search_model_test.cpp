@@ -318,6 +318,7 @@ TEST_F(SearchModelTest, WindowAndLayoutRowsNeedTrust) {
   fake.windowServer.focused[7] = 71;
   fake.windowServer.frames[71] = {100, 100, 400, 300};
   model->willShow();
+  model->refreshSources();
   model->setMode(Mode::windows);
   EXPECT_TRUE(ids().empty()) << "the old cache shows until the listing arrives";
   fake.scheduler.runBackground();

@@ -279,6 +279,19 @@ TEST_F(PanelControllerTest, EveryOpeningIsLoggedAndStaysAboveOnAllWorkspaces) {
   }
 }
 
+// The open windows are listed once the first frame is out: the listing's round trips to
+// the X server would hold that frame back.
+TEST_F(PanelControllerTest, ListsTheWindowsOnceTheFirstFrameIsOut) {
+  fake.workspace.apps.push_back({.pid = 5, .name = "Mail", .path = {}, .regular = true});
+  fake.windowServer.windows[5] = {{50, "Posteingang"}};
+  controller.show();
+  fake.scheduler.runBackground();
+  EXPECT_TRUE(model.windowCache().empty()) << "listed before the first frame";
+  ASSERT_TRUE(waitFor([&] { return !openings().empty(); }));
+  fake.scheduler.runBackground();
+  EXPECT_EQ(model.windowCache().size(), 1u);
+}
+
 class PanelControllerOnDesktop : public ::testing::Test {
  protected:
   LinuxPlatform backend{{.clipboard = true, .preload = false}};
