@@ -20,20 +20,33 @@ CardPicture::CardPicture(const QImage& whole, QPoint plainAt, const std::vector<
   const QPoint plainPixel = toPixels(QRect(plainAt, QSize(1, 1)), devicePixelRatio_).topLeft();
   plain_ = reinterpret_cast<const QRgb*>(image.constScanLine(plainPixel.y()))[plainPixel.x()];
   std::vector<QRect> kept;
-  for (const QRect& strip : strips) kept.push_back(toPixels(strip, devicePixelRatio_) & bounds);
-  // Everything else that is not the plain colour goes into one box.
-  QRect rest;
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < image.width(); ++x) {
-      if (line[x] == plain_) continue;
-      const QPoint point(x, y);
-      if (std::none_of(kept.begin(), kept.end(),
-                       [&](const QRect& strip) { return strip.contains(point); })) {
-        rest |= QRect(point, QSize(1, 1));
-      }
+  // Which pixels the strips keep, one byte each: the scan below runs at every start.
+  std::vector<char> covered(static_cast<std::size_t>(image.width()) * image.height());
+  for (const QRect& strip : strips) {
+    const QRect pixels = toPixels(strip, devicePixelRatio_) & bounds;
+    kept.push_back(pixels);
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+      char* row = covered.data() + static_cast<std::size_t>(y) * image.width();
+      std::fill(row + pixels.left(), row + pixels.right() + 1, char{1});
     }
   }
+  // Everything else that is not the plain colour goes into one box.
+  int left = image.width();
+  int top = image.height();
+  int right = -1;
+  int bottom = -1;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    const char* row = covered.data() + static_cast<std::size_t>(y) * image.width();
+    for (int x = 0; x < image.width(); ++x) {
+      if (line[x] == plain_ || row[x]) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
+    }
+  }
+  const QRect rest = right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
   if (!rest.isEmpty()) kept.push_back(rest);
   for (const QRect& pixels : kept) {
     if (pixels.isEmpty()) continue;
