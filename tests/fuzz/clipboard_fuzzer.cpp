@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -16,10 +14,12 @@
 #include "sources/clipboard_history.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using varek::fuzz::require;
+using varek::test::readFile;
 
 // The history syncs every save to disk; memory-backed storage keeps that cheap. Made once
 // and kept for the whole run, as a pointer that outlives every static destructor.
@@ -28,11 +28,6 @@ const std::filesystem::path* scratch = nullptr;
 void removeScratch() {
   std::error_code ignored;
   std::filesystem::remove_all(*scratch, ignored);
-}
-
-std::string contents(const std::filesystem::path& file) {
-  std::ifstream stream(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 
 // The stored layout: an array of objects, each with a string "text" and a number "date".
@@ -69,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path file = folder / "zwischenablage.json";
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  std::filesystem::create_directories(folder);
-  std::ofstream(file, std::ios::binary) << bytes;
+  varek::test::writeFile(file, bytes);
   const bool readable = isHistory(nlohmann::json::parse(bytes, nullptr, false));
 
   varek::test::VirtualScheduler scheduler;
@@ -88,14 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(history->entries().size() <= varek::ClipboardHistory::kMaxEntries,
           "the list keeps to its length");
 
-  const auto saved = nlohmann::json::parse(contents(file), nullptr, false);
+  const auto saved = nlohmann::json::parse(readFile(file), nullptr, false);
   require(isHistory(saved), "the saved file is a history");
   require(saved.size() == history->entries().size(), "the file holds every entry");
   const std::filesystem::path aside = file.string() + ".unreadable";
   if (readable) {
     require(!std::filesystem::exists(aside), "a readable file is not set aside");
   } else {
-    require(contents(aside) == bytes, "unreadable bytes are kept beside the file");
+    require(readFile(aside) == bytes, "unreadable bytes are kept beside the file");
   }
   return 0;
 }

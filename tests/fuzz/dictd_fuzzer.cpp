@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/linux/dictd_dictionary.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -19,11 +19,6 @@ const fs::path& folder() {
   static const fs::path path =
       fs::temp_directory_path() / ("varek-dictd-fuzz-" + std::to_string(::getpid()));
   return path;
-}
-
-void write(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 // A few fixed words and the index's first headword.
@@ -45,12 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view index = bytes.substr(0, bytes.find('\0'));
   const std::string_view body = index.size() < size ? bytes.substr(index.size() + 1) : "";
   fs::remove_all(folder());
-  fs::create_directories(folder());
-  write(folder() / "fuzz.index", index);
-  write(folder() / "fuzz.dict.dz", body);
+  varek::test::writeFile(folder() / "fuzz.index", std::string(index));
+  varek::test::writeFile(folder() / "fuzz.dict.dz", std::string(body));
   lookUp(index);
   fs::remove(folder() / "fuzz.dict.dz");
-  write(folder() / "fuzz.dict", body);
+  varek::test::writeFile(folder() / "fuzz.dict", std::string(body));
   lookUp(index);
   return 0;
 }

@@ -6,26 +6,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/linux/json_defaults.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using varek::fuzz::require;
+using varek::test::readFile;
 
 // Keys a real file holds, plus one that is never there.
 constexpr const char* kKeys[] = {"learning.v1", "clipboardEnabled", "hotkey", "absent"};
-
-std::string contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // A private folder per process, emptied before each input, so set-aside files of one
 // input are not mistaken for those of the next.
@@ -40,9 +35,8 @@ const fs::path& folder() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   fs::remove_all(folder());
-  fs::create_directories(folder());
   const fs::path file = folder() / "defaults.json";
-  std::ofstream(file, std::ios::binary) << bytes;
+  varek::test::writeFile(file, bytes);
   const bool readable = nlohmann::json::parse(bytes, nullptr, false).is_object();
 
   {
@@ -56,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(defaults.data("learning.v1") == bytes, "written bytes read back at once");
   }
 
-  const auto saved = nlohmann::json::parse(contents(file), nullptr, false);
+  const auto saved = nlohmann::json::parse(readFile(file), nullptr, false);
   require(saved.is_object(), "the file is a JSON object after a write");
   const fs::path setAside = folder() / "defaults.json.unreadable";
   if (readable) {
     require(!fs::exists(setAside), "a readable file is not set aside");
   } else {
-    require(contents(setAside) == bytes, "unreadable bytes are kept aside unchanged");
+    require(readFile(setAside) == bytes, "unreadable bytes are kept aside unchanged");
   }
   // What was written reads back, with the value intact, in a new process's view.
   varek::JsonDefaults reloaded(file.string());

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>

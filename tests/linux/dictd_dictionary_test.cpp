@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
+
+#include "tests/support/files.h"
 
 namespace varek {
 namespace {
@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
 const fs::path kData = fs::path(VAREK_TEST_DATA) / "dictd";
 
 const char* const kBaum = "Baum /baʊm/ <m>\n   tree";
-
-std::string contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 TEST(DictdDictionaryTest, FindsTheWholeTextIgnoringCase) {
   const std::tuple<const char*, std::string, std::optional<std::string>> rows[] = {
@@ -56,8 +51,8 @@ TEST(DictdDictionaryTest, FindsTheWholeTextIgnoringCase) {
 }
 
 TEST(DictdDictionaryTest, MissingOrDamagedDatabasesYieldNothing) {
-  const std::string index = contents(kData / "varek-test.index");
-  const std::string body = contents(kData / "varek-test.dict.dz");
+  const std::string index = test::readFile(kData / "varek-test.index");
+  const std::string body = test::readFile(kData / "varek-test.dict.dz");
   // The compressed data begins after the stored file name, which ends the header.
   const std::size_t dataStart = body.find(std::string("varek-test.dict") + '\0') + 16;
   std::string zeroedStart = body;
@@ -83,8 +78,7 @@ TEST(DictdDictionaryTest, MissingOrDamagedDatabasesYieldNothing) {
   for (const auto& [shows, files, firstChunkReadable, lastChunkReadable] : rows) {
     const fs::path folder = fs::temp_directory_path() / "dictd-damaged";
     fs::remove_all(folder);
-    if (!files.empty()) fs::create_directories(folder);
-    for (const auto& [name, bytes] : files) std::ofstream(folder / name, std::ios::binary) << bytes;
+    for (const auto& [name, bytes] : files) test::writeFile(folder / name, bytes);
     const DictdDictionary dictionary({folder.string()});
     EXPECT_EQ(dictionary.definition("baum"),
               firstChunkReadable ? std::optional<std::string>(kBaum) : std::nullopt)
@@ -97,13 +91,12 @@ TEST(DictdDictionaryTest, MissingOrDamagedDatabasesYieldNothing) {
 TEST(DictdDictionaryTest, ReadsLinesAcrossPiecesAndSkipsOverlongOnes) {
   const fs::path folder = fs::temp_directory_path() / "dictd-long";
   fs::remove_all(folder);
-  fs::create_directories(folder);
   std::string index = std::string(5000, 'x') + "\tA\tF\nlang\tA\tF\n";
   const std::size_t baumStart = 64 * 1024 - 3;  // three bytes before the second piece
   while (index.size() + 100 < baumStart) index += "fueller\tA\tF\n";
   index += std::string(baumStart - index.size() - 1, 'y') + "\n" + "baum\tF\tF\n";
-  std::ofstream(folder / "v.index", std::ios::binary) << index;
-  std::ofstream(folder / "v.dict", std::ios::binary) << "Lang.Baum.";
+  test::writeFile(folder / "v.index", index);
+  test::writeFile(folder / "v.dict", "Lang.Baum.");
   const DictdDictionary dictionary({folder.string()});
   EXPECT_EQ(dictionary.definition("baum"), "Baum.");
   EXPECT_EQ(dictionary.definition("lang"), "Lang.");

@@ -18,6 +18,7 @@
 
 #include "tests/support/desktop_fixtures.h"
 #include "tests/support/desktop_session.h"
+#include "tests/support/fake_dbus_service.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/virtual_scheduler.h"
 
@@ -223,15 +224,12 @@ TEST(SystemActions, ToggleDarkModeFlipsTheStoredColorScheme) {
 }
 
 TEST(SystemActions, ScreenSaverAsksTheSessionService) {
-  const test::BusService screenSaver("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver");
-  ASSERT_TRUE(screenSaver.registered);
+  FakeService screenSaver("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver");
   Harness harness;
   harness.perform(SystemAction::screenSaver);
-  const auto calls = screenSaver.calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].interface() + "." + calls[0].member(),
-            "org.freedesktop.ScreenSaver.SetActive");
-  EXPECT_EQ(calls[0].arguments(), QVariantList{true});
+  EXPECT_EQ(screenSaver.calls().size(), 1u);
+  EXPECT_EQ(screenSaver.calls("org.freedesktop.ScreenSaver.SetActive"),
+            std::vector{QVariantList{true}});
   EXPECT_EQ(harness.beeps, 0);
 }
 
@@ -243,22 +241,19 @@ TEST(SystemActions, ScreenshotThroughThePortalIsStoredInThePictures) {
                              fs::path(std::getenv("TMPDIR")) / "Screenshot_1.png"};
   for (const fs::path& file : handed) test::writeFile(file, file.filename().string());
   std::atomic<int> answered = 0;
-  const test::BusService portal(
+  FakeService portal(
       "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-      [&](const QDBusMessage& call, const QDBusConnection& bus) -> QVariantList {
+      [&](const QDBusMessage& call) -> QVariantList {
         const QVariantMap options = qdbus_cast<QVariantMap>(call.arguments().value(1));
         const QString request =
             QString("/org/freedesktop/portal/desktop/request/%1/%2")
                 .arg(call.service().mid(1).replace('.', '_'), options["handle_token"].toString());
-        QDBusMessage response =
-            QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
         const QString uri = QUrl::fromLocalFile(handed[answered++ % 2].c_str()).toString();
-        response << 0U << QVariantMap{{"uri", uri}};
         EXPECT_TRUE(options["interactive"].toBool());
-        bus.send(response);
+        portal.send(request, "org.freedesktop.portal.Request", "Response",
+                    {0U, QVariantMap{{"uri", uri}}});
         return {QVariant::fromValue(QDBusObjectPath(request))};
       });
-  ASSERT_TRUE(portal.registered);
   Harness harness;
   harness.perform(SystemAction::screenshot);
   harness.perform(SystemAction::screenshot);

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <limits>
 
 #include "platform/log.h"
@@ -30,8 +29,6 @@ namespace fs = std::filesystem;
 using Listed = std::vector<std::pair<std::string, bool>>;  // path, isDirectory
 using Lists = std::vector<Listed>;                         // one per delivery
 
-// The miner indexes a few files in well under a second; this only bounds a failure.
-constexpr int kDeadlineMs = 20000;
 // Several of the index's 50 ms coalescing intervals: time enough for an ended query to
 // deliver if it still could.
 constexpr int kQuietMs = 300;
@@ -43,8 +40,6 @@ constexpr const char* kNowhere = "org.freedesktop.Tracker3.Miner.Nirgends";
 std::string home() { return std::getenv("VAREK_TEST_HOME"); }
 // Outside $HOME, where the miner does not look.
 std::string scratch(const std::string& name) { return std::getenv("TMPDIR") + ("/" + name); }
-
-bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, kDeadlineMs); }
 
 // A path that ends in "/" is made a folder. Returns the path without that "/".
 std::string writeFile(std::string path, const std::string& contents = "x", int ageSeconds = 0) {
@@ -95,7 +90,7 @@ class TrackerFileIndexTest : public ::testing::Test {
       writeFile(documents() + name);
     writeFile(documents() + "Reihenfolge alt.txt", "x", 400 * kDay);
     writeFile(documents() + "Projektordner Quartal/");
-    ASSERT_TRUE(eventually([] {
+    ASSERT_TRUE(test::waitFor([] {
       QDBusInterface miner("org.freedesktop.Tracker3.Miner.Files",
                            "/org/freedesktop/Tracker3/Miner/Files",
                            "org.freedesktop.Tracker3.Miner");
@@ -132,7 +127,7 @@ TEST_F(TrackerFileIndexTest, FindsNamesIgnoringCaseAndAccents) {
       Lists lists;
       const auto query = index->start({.term = term}, into(lists));
       // Where the miner was running already, the fixture arrives as a live update.
-      ASSERT_TRUE(eventually([&, &expected = expected] {
+      ASSERT_TRUE(test::waitFor([&, &expected = expected] {
         return !lists.empty() && lists.back().size() == expected.size();
       }));
       EXPECT_EQ(lists.back(), expected);
@@ -159,11 +154,11 @@ TEST_F(TrackerFileIndexTest, EndedQueriesDeliverNothingMore) {
         {.term = index == &index_ ? "livetest" : "e", .limit = std::numeric_limits<int>::max()},
         into(lists));
     const auto controlQuery = index_.start({.term = "livetest"}, into(control));
-    ASSERT_TRUE(!afterFirst || eventually([&] { return !lists.empty(); }));
+    ASSERT_TRUE(!afterFirst || test::waitFor([&] { return !lists.empty(); }));
     const std::size_t count = lists.size();
     destroy ? query.reset() : query->stop();
     const std::string added = writeFile(documents() + "Livetest " + shows + ".txt");
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(test::waitFor([&] {
       return !control.empty() && std::ranges::count(control.back(), std::pair(added, false));
     }));
     QTest::qWait(kQuietMs);
@@ -227,7 +222,7 @@ TEST(TrackerFileIndexRecent, ListsTheFilesOpenedInTheLast730Days) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(lists.empty()) << "read on the calling thread";
   const auto delivered = [&](std::size_t count) {
-    return eventually([&] {
+    return test::waitFor([&] {
       background.runBackground();
       return lists.size() >= count;
     });

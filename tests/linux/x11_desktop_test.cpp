@@ -19,6 +19,7 @@
 #include "sources/windows.h"
 #include "tests/support/desktop_fixtures.h"
 #include "tests/support/desktop_session.h"
+#include "tests/support/fake_dbus_service.h"
 #include "tests/support/manual_clock.h"
 
 namespace varek {
@@ -212,14 +213,12 @@ TEST_F(X11WorkspaceTest, OpensThroughTheDesktopsHandlers) {
   workspace.reveal(log);
   row("without a file manager, reveal opens the folder", true, true, folder);
 
-  const test::BusService fileManager("org.freedesktop.FileManager1",
-                                     "/org/freedesktop/FileManager1");
-  ASSERT_TRUE(fileManager.registered);
+  FakeService fileManager("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1");
   workspace.reveal(log.string() + "/");
-  const auto calls = fileManager.calls();
+  const auto calls = fileManager.calls("ShowItems");
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].member(), "ShowItems");
-  EXPECT_EQ(calls[0].arguments().value(0).toStringList(),
+  EXPECT_EQ(fileManager.calls().size(), 1u);
+  EXPECT_EQ(calls[0].value(0).toStringList(),
             QStringList{QString::fromStdString("file://" + log.string())});
   fs::remove(entry);
   fs::remove(index);

@@ -1,6 +1,7 @@
 #include "search/learning.h"
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <tuple>
 
@@ -17,6 +18,7 @@ using nlohmann::json;
 
 constexpr double kDay = 86400;
 constexpr double kNow = 100 * kDay;
+constexpr long long kLargest = std::numeric_limits<long long>::max();
 
 // A use as stored: count activations, the last one the given days before kNow.
 json use(double count, double days) { return {{"count", count}, {"last", kNow - days * kDay}}; }
@@ -77,10 +79,14 @@ TEST_F(LearningTest, PickBonusIsTheShareOfTheMostPicked) {
 }
 
 TEST_F(LearningTest, PruningDropsSinglePicksOnlyAboveTheLimit) {
-  // singles: keys "k0", "k1", … picked once, besides "kept" picked twice.
-  for (auto [singles, query, keysAfter] :
-       {std::tuple{2998, "q", 3000u}, {2999, "q", 1u}, {2999, "k0", 2u}}) {
-    json picks = {{"kept", {{"x", 2}}}};
+  // singles: keys "k0", "k1", … picked once, besides "kept" picked twice or, summed, more
+  // often than a long long counts.
+  const json twice = {{"x", 2}}, beyondLongLong = {{"a", kLargest}, {"b", kLargest}};
+  for (auto [singles, query, keysAfter, kept] : {std::tuple{2998, "q", 3000u, twice},
+                                                 {2999, "q", 1u, twice},
+                                                 {2999, "k0", 2u, twice},
+                                                 {3000, "zz", 1u, beyondLongLong}}) {
+    json picks = {{"kept", kept}};
     for (int index = 0; index < singles; ++index) picks["k" + std::to_string(index)] = {{"x", 1}};
     load(json::object(), picks).record("y", query);
     EXPECT_EQ(saved()["picks"].size(), keysAfter) << singles << " " << query;
@@ -99,6 +105,30 @@ TEST_F(LearningTest, UnreadableStoreStartsEmptyAndIsSetAsideOnce) {
     EXPECT_EQ(saved()["uses"]["b"]["count"], 2) << bytes;
     EXPECT_EQ(defaults.data("learning.v1.unreadable"), bytes);
     EXPECT_EQ(defaults.writes() - writes, 3) << bytes;  // set aside at the first save only
+  }
+}
+
+// Stores that record() can never write, hand-edited or damaged; the rows replay what the
+// fuzzers in tests/fuzz found. Each must load without undefined behaviour, give finite
+// bonuses, and save a store that reads back.
+TEST_F(LearningTest, HostileStoreLoadsRanksAndRecordsSafely) {
+  const std::tuple<const char*, std::string, bool, long long> rows[] = {
+      // what the store shows, the store, whether it is set aside, the pick count after
+      {"negative use count", R"({"uses":{"a":{"count":-1,"last":0}},"picks":{}})", true, 1},
+      {"use count in (-1, 0)", R"({"uses":{"a":{"count":-0.5,"last":0}},"picks":{}})", true, 1},
+      {"largest pick count", R"({"uses":{},"picks":{"a":{"a":9223372036854775807}}})", false,
+       kLargest},
+  };
+  for (const auto& [name, stored, setAside, picksAfter] : rows) {
+    defaults = test::MemoryDefaults();
+    defaults.setData("learning.v1", stored);
+    load();
+    EXPECT_TRUE(std::isfinite(learning->boost("a", "a"))) << name;
+    learning->record("a", "a");
+    EXPECT_TRUE(std::isfinite(learning->boost("a", "a"))) << name;
+    EXPECT_GT(learning->boost("a", ""), 0) << name;
+    EXPECT_EQ(saved()["picks"]["a"]["a"], picksAfter) << name;
+    EXPECT_EQ(defaults.data("learning.v1.unreadable").has_value(), setAside) << name;
   }
 }
 

@@ -1,17 +1,11 @@
 // More for the tests on the private desktop (see desktop_session.h): fixture files and
-// stand-in tools, stand-ins for session services, and what the X server tells any client
-// about windows (through xprop and xwininfo, not our reads).
+// stand-in tools, and what the X server tells any client about windows (through xprop and
+// xwininfo, not our reads). Stand-ins for session services are in fake_dbus_service.h.
 #pragma once
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QProcess>
-#include <QThread>
 
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,52 +29,6 @@ inline std::string run(const std::string& program, const std::vector<std::string
   for (const std::string& argument : arguments) list << QString::fromStdString(argument);
   return output(QString::fromStdString(program), list).toStdString();
 }
-
-// A stand-in for a service on the session bus. It owns the name on a connection and a
-// thread of its own, so that a blocking call from the test's thread still gets its answer;
-// it keeps the calls and answers each with what `answer` gives (in that thread, where it
-// may also send signals on the connection), by default an empty reply.
-class BusService : public QDBusVirtualObject {
- public:
-  using Answer = std::function<QVariantList(const QDBusMessage& call, const QDBusConnection& bus)>;
-
-  BusService(const QString& name, const QString& path, Answer answer = {})
-      : name_(name),
-        bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)),
-        answer_(std::move(answer)) {
-    moveToThread(&thread_);
-    thread_.start();
-    registered = bus_.registerVirtualObject(path, this) && bus_.registerService(name);
-  }
-  ~BusService() override {
-    QDBusConnection::disconnectFromBus(name_);
-    thread_.quit();
-    thread_.wait();
-  }
-  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-    {
-      const std::lock_guard lock(mutex_);
-      calls_.push_back(message);
-    }
-    return connection.send(
-        message.createReply(answer_ ? answer_(message, connection) : QVariantList()));
-  }
-  QString introspect(const QString&) const override { return {}; }
-  std::vector<QDBusMessage> calls() const {
-    const std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
-  bool registered = false;
-
- private:
-  QString name_;
-  QThread thread_;
-  QDBusConnection bus_;
-  Answer answer_;
-  mutable std::mutex mutex_;
-  std::vector<QDBusMessage> calls_;
-};
 
 namespace detail {
 // The number that xwininfo prints after the label, or -1.

@@ -14,13 +14,14 @@
 
 namespace varek {
 
-// A service on a bus connection of its own, answering in a thread of its own: the binders
-// wait for their replies with the main thread blocked, as they do with a real service.
+// A service on a bus connection of its own, answering in a thread of its own: the code under
+// test waits for its replies with the main thread blocked, as it does with a real service.
+// Without an answer, every call gets an empty reply.
 class FakeService : public QDBusVirtualObject {
  public:
   using Answer = std::function<QVariantList(const QDBusMessage& call)>;
 
-  FakeService(const QString& name, const QString& path, Answer answer)
+  FakeService(const QString& name, const QString& path, Answer answer = {})
       : connection_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)),
         answer_(std::move(answer)) {
     EXPECT_TRUE(connection_.registerVirtualObject(path, this, QDBusConnection::SubPath));
@@ -34,12 +35,13 @@ class FakeService : public QDBusVirtualObject {
     thread_.wait();
   }
 
+  // Kept before it is answered, so a caller that waited for the reply finds its call here.
   bool handleMessage(const QDBusMessage& call, const QDBusConnection&) override {
-    const QVariantList reply = answer_(call);
-    connection_.send(call.createReply(reply));
-    std::lock_guard lock(mutex_);
-    calls_.push_back(call);
-    return true;
+    {
+      std::lock_guard lock(mutex_);
+      calls_.push_back(call);
+    }
+    return connection_.send(call.createReply(answer_ ? answer_(call) : QVariantList()));
   }
   QString introspect(const QString&) const override { return {}; }
 
@@ -49,12 +51,15 @@ class FakeService : public QDBusVirtualObject {
     signal.setArguments(arguments);
     connection_.send(signal);
   }
-  // The arguments of the calls of this method so far.
-  std::vector<QVariantList> calls(const QString& member) {
+  // The arguments of the calls so far of this method, named alone or after its interface;
+  // of every call without a name.
+  std::vector<QVariantList> calls(const QString& member = {}) {
     std::lock_guard lock(mutex_);
     std::vector<QVariantList> found;
     for (const QDBusMessage& call : calls_) {
-      if (call.member() == member) found.push_back(call.arguments());
+      if (member.isEmpty() || call.member() == member ||
+          call.interface() + "." + call.member() == member)
+        found.push_back(call.arguments());
     }
     return found;
   }

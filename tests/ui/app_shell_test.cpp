@@ -379,7 +379,7 @@ TEST(AppShell, ChoosingATakenHotkeyExplainsIt) {
   }
 }
 
-TEST(LoginItem, EntryIsWrittenQuotedAndRemoved) {
+TEST(LoginItem, EntryIsWrittenQuotedReadAndRemoved) {
   QTemporaryDir folder;
   const std::string file = folder.filePath("autostart/varek.desktop").toStdString();
   LoginItem item(file, "/opt/Varek Test/varek");
@@ -403,9 +403,8 @@ TEST(LoginItem, EntryIsWrittenQuotedAndRemoved) {
   for (const auto& [executable, exec] : quoted) {
     EXPECT_NE(LoginItem::entry(executable).find("\n" + exec + "\n"), std::string::npos) << exec;
   }
-}
 
-TEST(LoginItem, SwitchedOffEntriesDoNotCount) {
+  // An entry that the desktop's keys switch off does not count.
   const std::pair<std::string, bool> rows[] = {
       {"[Desktop Entry]\nExec=varek\n", true},
       {"[Desktop Entry]\nHidden=false\n", true},
@@ -415,8 +414,6 @@ TEST(LoginItem, SwitchedOffEntriesDoNotCount) {
       {"Exec=varek\n", false},
   };
   for (const auto& [contents, enabled] : rows) {
-    QTemporaryDir folder;
-    const std::string file = folder.filePath("varek.desktop").toStdString();
     std::ofstream(file) << contents;
     EXPECT_EQ(LoginItem(file, "/bin/varek").enabled(), enabled) << contents;
   }

@@ -5,8 +5,6 @@
 
 #include <QPushButton>
 #include <QTest>
-#include <memory>
-#include <optional>
 #include <tuple>
 #include <vector>
 

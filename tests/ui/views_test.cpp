@@ -337,8 +337,6 @@ TEST_F(ViewsTest, Clicks) {
   EXPECT_EQ(hides, 1);
 }
 
-// The footer's hints follow the selected row's actions: reveal only with a path, copy
-// except for a calculator result (whose Return copies), and what Return does.
 // The card kept as a colour and pieces paints, in any area, exactly the picture it was
 // made from, and nothing outside the area.
 TEST(Views, CardPictureRepaintsAreasExactly) {
@@ -382,6 +380,8 @@ TEST(Views, CardPictureRepaintsAreasExactly) {
   }
 }
 
+// The footer's hints follow the selected row's actions: reveal only with a path, copy
+// except for a calculator result (whose Return copies), and what Return does.
 TEST(Views, KeyHintsFollowTheRow) {
   const Key reveal{QStringLiteral("Strg+Eingabe"), QStringLiteral("Im Dateimanager zeigen")};
   const Key copy{QStringLiteral("Alt+Eingabe"), QStringLiteral("Kopieren")};

@@ -23,25 +23,13 @@ static_assert(WaylandPasteboard::kAnswerTime == X11Clipboard::kAnswerTime);
 
 bool isMarker(std::string_view type) { return type == kMarker; }
 
-// Handles the connection's events until the condition holds or the wait is over.
-template <typename Condition>
-bool pumpUntil(WaylandConnection& connection, Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kWait;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    connection.roundtrip(std::chrono::milliseconds(100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 struct Desktop {
   WaylandConnection connection;
   WaylandPasteboard pasteboard{connection, X11Clipboard::localFiles};
 
   // Whether a new copy came, seen as the change count rising past `before`.
   bool changed(std::int64_t before) {
-    return pumpUntil(connection, [&] { return pasteboard.changeCount() > before; });
+    return test::handleEventsUntil(connection, [&] { return pasteboard.changeCount() > before; });
   }
 };
 
@@ -136,8 +124,8 @@ TEST(WaylandPasteboard, servesItsOwnCopyUntilAnotherTakesOver) {
   before = desktop.pasteboard.changeCount();
   ASSERT_EQ(std::system("wl-copy 'from elsewhere'"), 0);
   ASSERT_TRUE(desktop.changed(before));
-  ASSERT_TRUE(
-      pumpUntil(desktop.connection, [&] { return desktop.pasteboard.text() == "from elsewhere"; }));
+  ASSERT_TRUE(test::handleEventsUntil(
+      desktop.connection, [&] { return desktop.pasteboard.text() == "from elsewhere"; }));
   EXPECT_EQ(desktop.pasteboard.snapshot(isMarker)->text, "from elsewhere");
 }
 
