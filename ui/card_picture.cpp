@@ -15,7 +15,10 @@ QRect toPixels(const QRect& points, qreal devicePixelRatio) {
 
 CardPicture::CardPicture(const QImage& whole, QPoint plainAt, const std::vector<QRect>& strips)
     : size_(whole.size()), devicePixelRatio_(whole.devicePixelRatio()) {
-  const QImage image = whole.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // An opaque picture stays opaque: copied into an opaque window, a piece is then copied
+  // line by line without converting a pixel.
+  const QImage image = whole.convertToFormat(
+      whole.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
   const QRect bounds = image.rect();
   const QPoint plainPixel = toPixels(QRect(plainAt, QSize(1, 1)), devicePixelRatio_).topLeft();
   plain_ = reinterpret_cast<const QRgb*>(image.constScanLine(plainPixel.y()))[plainPixel.x()];

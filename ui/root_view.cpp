@@ -326,7 +326,10 @@ CardPicture cardBackground(qreal devicePixelRatio, bool translucent) {
       {0, kFooterTop - kHairlineHeight, kRight, kHairlineHeight}};
   // Far from the glow, between the hairlines.
   const QPoint plain(kRight * 3 / 4, (kListTop + kFooterTop) / 2);
-  return CardPicture(image, plain, strips);
+  // Unblended, the window has no alpha channel (and its corners are cut away): the card is
+  // kept in the window's own format.
+  return CardPicture(translucent ? image : image.convertToFormat(QImage::Format_RGB32), plain,
+                     strips);
 }
 
 }  // namespace
@@ -546,6 +549,8 @@ RootView::RootView(SearchModel& model, QWidget* parent)
       field_(new SearchField(model, this)),
       list_(new List(model, *this)) {
   setFixedSize(kWidth, kHeight);
+  // The card replaces all that lies below it (see paintEvent()).
+  setAttribute(Qt::WA_OpaquePaintEvent);
   // Always dark, whatever the desktop's scheme; outside the rounded card nothing is drawn.
   QColor selection = Glut::ember();
   selection.setAlphaF(static_cast<float>(kTextSelectionOpacity));

@@ -109,8 +109,6 @@ bool isWithdrawn(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t w
 
 VarekPanel::VarekPanel(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-  // Chosen before the native window exists, so it gets a visual with an alpha channel.
-  setAttribute(Qt::WA_TranslucentBackground);
   setFixedSize(kWidth, kHeight);
   setWindowTitle(QStringLiteral("Varek"));
   // Mapped by the server at once rather than after a trip through the window manager,
@@ -119,6 +117,14 @@ VarekPanel::VarekPanel(QWidget* parent)
   if (QGuiApplication::platformName() == QLatin1String("xcb")) {
     setWindowFlag(Qt::X11BypassWindowManagerHint);
   }
+  internAtoms();
+  // The visual is chosen as the native window is created. One with an alpha channel is
+  // only of use where a compositor blends it: without one the X server copies each of its
+  // drawings once more, and Qt clears each area before it is painted. A compositor that
+  // starts later finds the panel opaque, cut to the card, until the launcher starts again.
+  setAttribute(Qt::WA_TranslucentBackground, compositorRuns());
+  // The card covers the window: nothing needs filling below it.
+  setAttribute(Qt::WA_NoSystemBackground);
   winId();
 
 #ifdef VAREK_WAYLAND
@@ -128,6 +134,9 @@ VarekPanel::VarekPanel(QWidget* parent)
     if (!sway_->connected() || !sway_->addRuleOnce()) sway_.reset();
   }
 #endif
+}
+
+void VarekPanel::internAtoms() {
   xcb_connection_t* connection = x11Connection();
   if (!connection) return;
   std::array<xcb_intern_atom_cookie_t, kAtomNames.size()> cookies{};
@@ -177,7 +186,7 @@ void VarekPanel::present() {
   }
 #endif
   rememberActiveWindow();
-  composited_ = compositorRuns();
+  composited_ = testAttribute(Qt::WA_TranslucentBackground) && compositorRuns();
   // Unblended, the clear corners around the card would show black.
   cutToCard(!composited_);
   markAsPanel();

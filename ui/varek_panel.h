@@ -58,8 +58,8 @@ class VarekPanel : public QWidget {
     bool focused = false;
   };
   std::optional<CompositorState> compositorState();
-  // Whether the desktop blends the panel with what lies behind it; when it does not, the
-  // window is cut to the card's rounded outline instead.
+  // Whether the desktop blends the panel with what lies behind it, as of the last opening;
+  // when it does not, the window is cut to the card's rounded outline instead.
   bool composited() const { return composited_; }
 
  private:
@@ -71,6 +71,8 @@ class VarekPanel : public QWidget {
   void returnFocus();
   // Cuts the window to the card's rounded outline, or makes it whole again.
   void cutToCard(bool cut);
+  // Interns the atoms below; leaves them empty without an X11 display.
+  void internAtoms();
   // Whether a compositing manager runs on the panel's screen. Other windowing systems than
   // X11 always composite.
   bool compositorRuns() const;

@@ -207,10 +207,12 @@ TEST_F(PanelControllerTest, SettingsRowOpensTheSettingsWhereThePanelStood) {
   }
 }
 
-// Without a compositor the window is cut to the card's rounded outline, so no black
-// corners show; with one (a stand-in owns the screen's compositor selection) the window is
-// whole and the card lets the desktop show through.
-TEST_F(PanelControllerTest, CutsTheCornersOnlyWithoutACompositor) {
+// Blended by a compositor that ran when the panel was made (a stand-in owns the screen's
+// compositor selection), the window has an alpha channel, is whole and lets the desktop
+// show through the card. Otherwise it is opaque (the server would copy each drawing of a
+// window with alpha once more) and cut to the card's rounded outline, so no black corners
+// show: also when the compositor came or went after the window was made.
+TEST_F(PanelControllerTest, CutsTheCornersOnlyWhereACompositorBlends) {
   xcb_connection_t* connection =
       qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
   const QByteArray name = "_NET_WM_CM_S0";
@@ -220,19 +222,35 @@ TEST_F(PanelControllerTest, CutsTheCornersOnlyWithoutACompositor) {
       &std::free);
   ASSERT_TRUE(atom);
   QWidget standIn;
-  for (const bool composited : {false, true}) {
-    SCOPED_TRACE(composited);
-    const auto owner = composited ? static_cast<xcb_window_t>(standIn.winId()) : XCB_NONE;
-    xcb_set_selection_owner(connection, owner, atom->atom, XCB_CURRENT_TIME);
-    controller.hide();
-    ASSERT_TRUE(open());
+  const auto compositor = [&](bool runs) {
+    xcb_set_selection_owner(connection,
+                            runs ? static_cast<xcb_window_t>(standIn.winId()) : XCB_NONE,
+                            atom->atom, XCB_CURRENT_TIME);
+  };
+  const struct {
+    bool atStart, atOpening, blended;
+  } cases[] = {
+      {false, false, false}, {true, true, true}, {false, true, false}, {true, false, false}};
+  for (const auto& [atStart, atOpening, blended] : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "compositor at start " << atStart << ", at opening " << atOpening);
+    compositor(atStart);
+    PanelController made{fake.platform(), log};
+    compositor(atOpening);
+    const std::size_t before = openings().size();
+    made.show();
+    ASSERT_TRUE(waitFor([&] { return openings().size() == before + 1; }));
+    const auto window = static_cast<xcb_window_t>(made.panel().winId());
+    const std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr),
+        &std::free);
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->depth, atStart ? 32 : 24);
     // The outline as the X server cuts the window.
     QRegion outline;
     const std::unique_ptr<xcb_shape_get_rectangles_reply_t, decltype(&std::free)> shape(
         xcb_shape_get_rectangles_reply(
-            connection,
-            xcb_shape_get_rectangles(connection, static_cast<xcb_window_t>(panel.winId()),
-                                     XCB_SHAPE_SK_BOUNDING),
+            connection, xcb_shape_get_rectangles(connection, window, XCB_SHAPE_SK_BOUNDING),
             nullptr),
         &std::free);
     ASSERT_TRUE(shape);
@@ -240,13 +258,14 @@ TEST_F(PanelControllerTest, CutsTheCornersOnlyWithoutACompositor) {
     for (int index = 0; index < xcb_shape_get_rectangles_rectangles_length(shape.get()); ++index) {
       outline += QRect(parts[index].x, parts[index].y, parts[index].width, parts[index].height);
     }
-    EXPECT_EQ(outline.contains(QPoint(2, 2)), composited);
-    EXPECT_EQ(outline.contains(QPoint(737, 467)), composited);
+    EXPECT_EQ(outline.contains(QPoint(2, 2)), blended);
+    EXPECT_EQ(outline.contains(QPoint(737, 467)), blended);
     EXPECT_TRUE(outline.contains(QPoint(0, 235)) && outline.contains(QPoint(370, 0)));
-    const QColor card = panel.grab().toImage().pixelColor(600, 300);
-    EXPECT_EQ(card.alpha() < 255, composited);
+    const QColor card = made.panel().grab().toImage().pixelColor(600, 300);
+    EXPECT_EQ(card.alpha() < 255, blended);
+    made.hide();
   }
-  xcb_set_selection_owner(connection, XCB_NONE, atom->atom, XCB_CURRENT_TIME);
+  compositor(false);
 }
 
 TEST_F(PanelControllerTest, HidesWhenAnotherWindowTakesTheFocus) {
