@@ -232,6 +232,8 @@ std::vector<Item> SearchModel::recents() {
 void SearchModel::mergeFiles(std::vector<Item> files) {
   // No file rows to add to a list that holds none: the list stays, and is not drawn again.
   if (files.empty() && !filesMerged_) return;
+  // Until file rows are merged the list is the search's own.
+  if (!filesMerged_) baseItems_ = items_;
   filesMerged_ = !files.empty();
   std::optional<std::string> selectedId;
   if (selection_ >= 1 && selection_ < static_cast<int>(items_.size())) {

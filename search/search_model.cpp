@@ -124,7 +124,7 @@ void SearchModel::search() {
       rows = windowItems(term);
       break;
   }
-  baseItems_ = rows;
+  baseItems_.clear();  // kept by the first merge of file rows, off the keystroke's path
   filesMerged_ = false;
   setItems(std::move(rows));
   setSelection(0);

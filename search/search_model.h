@@ -129,8 +129,8 @@ class SearchModel : public std::enable_shared_from_this<SearchModel> {
   std::shared_ptr<ClipboardHistory> clipboard_;
   Learning learning_;
   std::shared_ptr<FileSearch> files_;
-  std::vector<Item> baseItems_;
-  bool filesMerged_ = false;  // items_ holds file rows merged into baseItems_
+  std::vector<Item> baseItems_;  // the search's rows, once file rows were merged into them
+  bool filesMerged_ = false;     // items_ holds file rows merged into baseItems_
   std::vector<Windows::Window> windowCache_;
   std::vector<std::pair<const Commands::Command*, Fuzzy::Target>> commandTargets_;
   std::vector<std::pair<Windows::Layout, Fuzzy::Target>> layoutTargets_;
