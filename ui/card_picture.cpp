@@ -1,5 +1,6 @@
 #include "ui/card_picture.h"
 
+#include <QRegion>
 #include <algorithm>
 
 namespace varek {
@@ -72,7 +73,12 @@ void CardPicture::paint(QPainter& painter, const QRect& area) const {
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   // Drawn in device pixels, so each piece is copied without scaling.
   painter.scale(1 / devicePixelRatio_, 1 / devicePixelRatio_);
-  painter.fillRect(pixels, QColor::fromRgba(qUnpremultiply(plain_)));
+  // Only what no piece covers is filled: every byte written costs, and the glow's piece
+  // reaches over much of the list.
+  QRegion plain(pixels);
+  for (const Piece& piece : pieces_) plain -= piece.pixels;
+  const QColor colour = QColor::fromRgba(qUnpremultiply(plain_));
+  for (const QRect& rect : plain) painter.fillRect(rect, colour);
   for (const Piece& piece : pieces_) {
     const QRect shown = piece.pixels & pixels;
     if (!shown.isEmpty()) {
