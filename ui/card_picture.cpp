@@ -1,6 +1,5 @@
 #include "ui/card_picture.h"
 
-#include <QRegion>
 #include <algorithm>
 
 namespace varek {
@@ -15,7 +14,7 @@ QRect toPixels(const QRect& points, qreal devicePixelRatio) {
 }  // namespace
 
 CardPicture::CardPicture(const QImage& whole, QPoint plainAt, const std::vector<QRect>& strips)
-    : size_(whole.size()), devicePixelRatio_(whole.devicePixelRatio()) {
+    : size_(whole.size()), devicePixelRatio_(whole.devicePixelRatio()), uncovered_(whole.rect()) {
   // An opaque picture stays opaque: copied into an opaque window, a piece is then copied
   // line by line without converting a pixel.
   const QImage image = whole.convertToFormat(
@@ -57,6 +56,7 @@ CardPicture::CardPicture(const QImage& whole, QPoint plainAt, const std::vector<
     QImage piece = image.copy(pixels);
     piece.setDevicePixelRatio(1);  // drawn in device pixels
     pieces_.push_back({pixels, std::move(piece)});
+    uncovered_ -= pixels;
   }
 }
 
@@ -73,11 +73,8 @@ void CardPicture::paint(QPainter& painter, const QRect& area) const {
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   // Drawn in device pixels, so each piece is copied without scaling.
   painter.scale(1 / devicePixelRatio_, 1 / devicePixelRatio_);
-  // Only what no piece covers is filled: every byte written costs, and the glow's piece
-  // reaches over much of the list.
-  QRegion plain(pixels);
-  for (const Piece& piece : pieces_) plain -= piece.pixels;
   const QColor colour = QColor::fromRgba(qUnpremultiply(plain_));
+  const QRegion plain = uncovered_ & pixels;
   for (const QRect& rect : plain) painter.fillRect(rect, colour);
   for (const Piece& piece : pieces_) {
     const QRect shown = piece.pixels & pixels;

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRect>
+#include <QRegion>
 #include <vector>
 
 namespace varek {
@@ -34,6 +35,9 @@ class CardPicture {
   qreal devicePixelRatio_ = 1;
   QRgb plain_ = 0;  // premultiplied, as in the picture
   std::vector<Piece> pieces_;
+  // Where no piece lies, filled with the plain colour: every byte written costs, and the
+  // glow's piece reaches over much of the list.
+  QRegion uncovered_;
 };
 
 }  // namespace varek
