@@ -1,12 +1,10 @@
 #include "ui/icon_cache.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QPainter>
-#include <QStyle>
 #include <QTextStream>
 #include <array>
 #include <cmath>
@@ -562,11 +560,10 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
     found =
         firstThemeIcon({type.iconName(), type.genericIconName(), QStringLiteral("text-x-generic")});
   }
-  if (found.isNull()) {
-    found = QApplication::style()->standardIcon(info.isDir() ? QStyle::SP_DirIcon
-                                                             : QStyle::SP_FileIcon);
-  }
-  const QPixmap source = found.pixmap(QSize(size, size) * devicePixelRatio, 1.0);
+  // Without a theme's icon a glyph is drawn here. The style's own file icon would have Qt
+  // load every image-format plugin it has (JPEG, GIF, ICO, SVG) to read one PNG.
+  const QPixmap source =
+      found.isNull() ? QPixmap() : found.pixmap(QSize(size, size) * devicePixelRatio, 1.0);
   QPixmap pixmap = canvas(size, devicePixelRatio);
   QPainter painter(&pixmap);
   if (!source.isNull()) {
@@ -576,7 +573,8 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
   } else {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / kGlyphGrid, size / kGlyphGrid);
-    drawGlyph(painter, family("doc"), false);
+    // An application is shown as a window, anything else as a page.
+    drawGlyph(painter, family(named.isNull() ? "doc" : "macwindow"), false);
   }
   // A pixmap copied while a painter is on it is copied pixel by pixel.
   painter.end();

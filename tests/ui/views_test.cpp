@@ -459,6 +459,25 @@ TEST(IconCache, DrawsANamedIconOncePerSize) {
   };
   EXPECT_EQ(entry("eins", 28).cacheKey(), entry("zwei", 28).cacheKey());
   EXPECT_EQ(entry("drei", 40).size(), QSize(40, 40));
+
+  // Without any icon theme an application shows a window and a file a page, drawn here.
+  const QStringList paths = QIcon::themeSearchPaths();
+  const QString theme = QIcon::themeName();
+  QIcon::setThemeSearchPaths({folder.path()});
+  QIcon::setThemeName(QStringLiteral("varek-none"));
+  const std::string path = folder.path().toStdString() + "/vier.desktop";
+  test::writeFile(path, "[Desktop Entry]\nName=vier\nIcon=varek-unthemed\n");
+  const Screenshot application{IconCache::shared().icon({Item::Icon::File{path}}, 28, 1).toImage(),
+                               1};
+  const Screenshot file{IconCache::shared()
+                            .icon({Item::Icon::File{folder.path().toStdString() + "/x.txt"}}, 28, 1)
+                            .toImage(),
+                        1};
+  QIcon::setThemeSearchPaths(paths);
+  QIcon::setThemeName(theme);
+  EXPECT_GE(application.count(QRect(0, 0, 28, 28), white), 10);
+  EXPECT_GE(file.count(QRect(0, 0, 28, 28), white), 10);
+  EXPECT_NE(application.image, file.image);
 }
 
 }  // namespace
