@@ -542,7 +542,8 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
   const QFileInfo info(file);
   QIcon found;
   QString named;
-  if (file.endsWith(u".desktop")) {
+  const bool application = file.endsWith(u".desktop");
+  if (application) {
     const QString name = desktopEntryIcon(file);
     // Asking the theme and drawing the picture take half a millisecond, and many entries
     // name the same icon: that is done once per name.
@@ -573,8 +574,7 @@ QPixmap IconCache::fileIcon(const std::string& path, int size, qreal devicePixel
   } else {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / kGlyphGrid, size / kGlyphGrid);
-    // An application is shown as a window, anything else as a page.
-    drawGlyph(painter, family(named.isNull() ? "doc" : "macwindow"), false);
+    drawGlyph(painter, family(application ? "macwindow" : "doc"), false);
   }
   // A pixmap copied while a painter is on it is copied pixel by pixel.
   painter.end();

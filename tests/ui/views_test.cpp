@@ -465,14 +465,16 @@ TEST(IconCache, DrawsANamedIconOncePerSize) {
   const QString theme = QIcon::themeName();
   QIcon::setThemeSearchPaths({folder.path()});
   QIcon::setThemeName(QStringLiteral("varek-none"));
-  const std::string path = folder.path().toStdString() + "/vier.desktop";
-  test::writeFile(path, "[Desktop Entry]\nName=vier\nIcon=varek-unthemed\n");
-  const Screenshot application{IconCache::shared().icon({Item::Icon::File{path}}, 28, 1).toImage(),
-                               1};
-  const Screenshot file{IconCache::shared()
-                            .icon({Item::Icon::File{folder.path().toStdString() + "/x.txt"}}, 28, 1)
-                            .toImage(),
-                        1};
+  const auto drawn = [&](const std::string& name) {
+    return Screenshot{IconCache::shared()
+                          .icon({Item::Icon::File{folder.path().toStdString() + name}}, 28, 1)
+                          .toImage(),
+                      1};
+  };
+  test::writeFile(folder.path().toStdString() + "/vier.desktop",
+                  "[Desktop Entry]\nName=vier\nIcon=varek-unthemed\n");
+  const Screenshot application = drawn("/vier.desktop");
+  const Screenshot file = drawn("/x.txt");
   QIcon::setThemeSearchPaths(paths);
   QIcon::setThemeName(theme);
   EXPECT_GE(application.count(QRect(0, 0, 28, 28), white), 10);
