@@ -148,14 +148,20 @@ void PanelController::show() {
     panel_->move(VarekPanel::origin(screen->availableGeometry()));
   }
   fade_->stop();
-  if (fades_) panel_->setWindowOpacity(0);
+  // Nothing blends the window without a compositor: its opacity would change at every step
+  // of the fade for nothing. Set before the window maps, so no full-opacity frame shows.
+  if (fades_ && panel_->composited()) panel_->setWindowOpacity(0);
   // A window kept mapped (on sway, in the scratchpad) is visible to Qt while hidden.
   const bool wasVisible = panel_->isVisible();
   if (!panel_->shown()) activeSinceShow_ = false;
   panel_->present();
   rootView_->setTranslucent(panel_->composited());
   rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
-  if (fades_) fade_->start();
+  if (fades_ && panel_->composited()) {
+    fade_->start();
+  } else if (panel_->windowOpacity() < 1) {
+    panel_->setWindowOpacity(1);  // the compositor went since the last opening
+  }
   if (wasVisible) {
     // A window already on the screen gets no new exposure; it paints at once instead.
     panel_->repaint();

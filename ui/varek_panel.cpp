@@ -123,6 +123,7 @@ VarekPanel::VarekPanel(QWidget* parent)
   // drawings once more, and Qt clears each area before it is painted. A compositor that
   // starts later finds the panel opaque, cut to the card, until the launcher starts again.
   setAttribute(Qt::WA_TranslucentBackground, compositorRuns());
+  composited_ = testAttribute(Qt::WA_TranslucentBackground);
   // The card covers the window: nothing needs filling below it.
   setAttribute(Qt::WA_NoSystemBackground);
   winId();

@@ -58,8 +58,9 @@ class VarekPanel : public QWidget {
     bool focused = false;
   };
   std::optional<CompositorState> compositorState();
-  // Whether the desktop blends the panel with what lies behind it, as of the last opening;
-  // when it does not, the window is cut to the card's rounded outline instead.
+  // Whether the desktop blends the panel with what lies behind it, as of the last opening
+  // (before the first, as when the window was made); when it does not, the window is cut to
+  // the card's rounded outline instead.
   bool composited() const { return composited_; }
 
  private:

@@ -211,7 +211,8 @@ TEST_F(PanelControllerTest, SettingsRowOpensTheSettingsWhereThePanelStood) {
 // compositor selection), the window has an alpha channel, is whole and lets the desktop
 // show through the card. Otherwise it is opaque (the server would copy each drawing of a
 // window with alpha once more) and cut to the card's rounded outline, so no black corners
-// show: also when the compositor came or went after the window was made.
+// show: also when the compositor came or went after the window was made. Only a blended
+// window fades in.
 TEST_F(PanelControllerTest, CutsTheCornersOnlyWhereACompositorBlends) {
   xcb_connection_t* connection =
       qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
@@ -239,6 +240,7 @@ TEST_F(PanelControllerTest, CutsTheCornersOnlyWhereACompositorBlends) {
     compositor(atOpening);
     const std::size_t before = openings().size();
     made.show();
+    EXPECT_EQ(made.panel().windowOpacity() < 1, blended) << "fades in";
     ASSERT_TRUE(waitFor([&] { return openings().size() == before + 1; }));
     const auto window = static_cast<xcb_window_t>(made.panel().winId());
     const std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
