@@ -3,6 +3,8 @@
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
+#include <QBackingStore>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QRegion>
@@ -195,6 +197,27 @@ void VarekPanel::present() {
   raise();
   activateWindow();
   takeKeyboardFocus();
+}
+
+bool VarekPanel::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  // An update request paints what changed and sends it to the server.
+  if (event->type() == QEvent::UpdateRequest) settleAfterFrame();
+  return handled;
+}
+
+void VarekPanel::settleAfterFrame() {
+  // Only on X11. In a window with an alpha channel, preparing to paint clears the pixels.
+  if (settling_ || atoms_.empty() || testAttribute(Qt::WA_TranslucentBackground)) return;
+  settling_ = true;
+  QTimer::singleShot(0, this, [this] {
+    settling_ = false;
+    QBackingStore* store = backingStore();
+    if (!store || !isVisible()) return;
+    // Nothing is painted: the pixels stay as they are, and Qt has waited for the server.
+    store->beginPaint(QRegion(rect()));
+    store->endPaint();
+  });
 }
 
 void VarekPanel::dismiss() {

@@ -63,7 +63,15 @@ class VarekPanel : public QWidget {
   // the card's rounded outline instead.
   bool composited() const { return composited_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
+  // Qt's X11 backing store lends the server its pixels in shared memory, and before it
+  // paints over pixels it last sent it waits for the server to be done with them: a round
+  // trip, which a keystroke's paint would wait for. Waiting at idle, after each frame, takes
+  // that round trip off the next keystroke's path.
+  void settleAfterFrame();
   // Asks the window manager to keep the window on all workspaces and out of the taskbar
   // and the pager. Set before each mapping, since the manager drops the state on unmapping.
   void markAsPanel();
@@ -91,6 +99,7 @@ class VarekPanel : public QWidget {
   // The window active before the panel showed (X11), which gets the keyboard back.
   std::uint32_t previousWindow_ = 0;
   bool composited_ = true;
+  bool settling_ = false;
 };
 
 }  // namespace varek

@@ -207,6 +207,15 @@ TEST_F(PanelControllerTest, SettingsRowOpensTheSettingsWhereThePanelStood) {
   }
 }
 
+// Counts the exposures a window hears of.
+struct ExposeCount : QObject {
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Expose) ++count;
+    return false;
+  }
+};
+
 // Blended by a compositor that ran when the panel was made (a stand-in owns the screen's
 // compositor selection), the window has an alpha channel, is whole and lets the desktop
 // show through the card. Otherwise it is opaque (the server would copy each drawing of a
@@ -265,6 +274,21 @@ TEST_F(PanelControllerTest, CutsTheCornersOnlyWhereACompositorBlends) {
     EXPECT_TRUE(outline.contains(QPoint(0, 235)) && outline.contains(QPoint(370, 0)));
     const QColor card = made.panel().grab().toImage().pixelColor(600, 300);
     EXPECT_EQ(card.alpha() < 255, blended);
+    // What the panel does at idle after a frame keeps its pixels: an exposure, which Qt
+    // answers from them without painting, shows the same picture.
+    QCoreApplication::processEvents();
+    const auto shown = [&] {
+      return QGuiApplication::primaryScreen()->grabWindow(window).toImage().copy(100, 100, 540,
+                                                                                 270);
+    };
+    const QImage picture = shown();
+    ExposeCount exposures;
+    made.panel().windowHandle()->installEventFilter(&exposures);
+    xcb_clear_area(connection, 1, window, 0, 0, 0, 0);
+    xcb_flush(connection);
+    ASSERT_TRUE(waitFor([&] { return exposures.count > 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), picture) << "exposed again";
     made.hide();
   }
   compositor(false);
