@@ -213,7 +213,8 @@ void VarekPanel::settleAfterFrame() {
   QTimer::singleShot(0, this, [this] {
     settling_ = false;
     QBackingStore* store = backingStore();
-    if (!store || !isVisible()) return;
+    // Until the server exposes the window, Qt has painted nothing and holds no pixels.
+    if (!store || !isVisible() || !windowHandle()->isExposed()) return;
     // Nothing is painted: the pixels stay as they are, and Qt has waited for the server.
     store->beginPaint(QRegion(rect()));
     store->endPaint();

@@ -105,6 +105,18 @@ TEST(PanelControllerPlacement, CentresOnTheVisibleFrameNearTheTop) {
   for (const auto& [visible, origin] : rows) EXPECT_EQ(VarekPanel::origin(visible), origin);
 }
 
+// Qt may ask the panel to repaint after it is shown but before the server exposes it, when
+// it has no pixels yet: what the panel does after a frame must leave them alone then.
+TEST(VarekPanelShown, TakesAnUpdateBeforeItsFirstFrame) {
+  VarekPanel panel;
+  panel.show();
+  ASSERT_FALSE(panel.windowHandle()->isExposed());
+  QEvent request(QEvent::UpdateRequest);
+  QCoreApplication::sendEvent(&panel, &request);
+  QCoreApplication::sendPostedEvents(&panel);
+  EXPECT_TRUE(waitFor([&] { return panel.windowHandle()->isExposed(); }));
+}
+
 TEST_F(PanelControllerTest, OpensOnTheScreenUnderThePointer) {
   QScreen* screen = QGuiApplication::primaryScreen();
   QCursor::setPos(screen, 100, 100);
