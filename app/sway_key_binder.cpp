@@ -31,7 +31,9 @@ std::string textOf(const nlohmann::json& object, const char* name) {
 
 SwayKeyBinder::SwayKeyBinder(std::string command, const std::optional<std::string>& socket)
     : command_(std::move(command)), commands_(socket), events_(commands_.socket()) {
-  if (events_.connected() && events_.subscribe({"binding"})) {
+  // A reload of the configuration drops every binding added at run time; the workspace
+  // event that announces it is the cue to add ours again.
+  if (events_.connected() && events_.subscribe({"binding", "workspace"})) {
     notifier_ = std::make_unique<QSocketNotifier>(events_.fd(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { readEvents(); });
   }
@@ -55,6 +57,12 @@ KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
   unbind();
   if (!commands_.connected() || !notifier_) return Status::noService;
   const std::string text = swayText(combination);
+  const Status status = add(text);
+  if (status == Status::registered) bound_ = text;
+  return status;
+}
+
+KeyBinder::Status SwayKeyBinder::add(const std::string& text) {
   const std::optional<SwayCombination> wanted = parseSwayCombination(text);
   if (!wanted) return Status::missingKey;
   const std::optional<std::string> command = asOneArgument(command_);
@@ -66,7 +74,6 @@ KeyBinder::Status SwayKeyBinder::bind(QKeyCombination combination) {
 
   // Held down, the keys would repeat the binding and flicker the panel open and shut.
   if (!commands_.command("bindsym --no-repeat " + text + " " + *command)) return Status::taken;
-  bound_ = text;
   return Status::registered;
 }
 
@@ -93,11 +100,20 @@ std::optional<bool> SwayKeyBinder::configBinds(const SwayCombination& combinatio
 
 void SwayKeyBinder::readEvents() {
   for (const SwayIpc::Received& event : events_.events()) {
-    if (event.type != static_cast<std::uint32_t>(SwayIpc::Event::binding) || bound_.empty()) {
+    if (bound_.empty()) continue;
+    const nlohmann::json payload = nlohmann::json::parse(event.payload, nullptr, false);
+    if (!payload.is_object()) continue;
+    if (event.type == static_cast<std::uint32_t>(SwayIpc::Event::workspace)) {
+      // The reloaded configuration may bind the keys itself; then they are the user's.
+      if (textOf(payload, "change") == "reload" && add(bound_) != Status::registered) {
+        bound_.clear();
+      }
       continue;
     }
-    const nlohmann::json payload = nlohmann::json::parse(event.payload, nullptr, false);
-    if (!payload.is_object() || textOf(payload, "change") != "run") continue;
+    if (event.type != static_cast<std::uint32_t>(SwayIpc::Event::binding) ||
+        textOf(payload, "change") != "run") {
+      continue;
+    }
     const auto binding = payload.find("binding");
     if (binding != payload.end() && binding->is_object() &&
         textOf(*binding, "command") == command_) {

@@ -31,6 +31,8 @@ class SwayKeyBinder : public KeyBinder {
   static std::string swayText(QKeyCombination combination);
 
  private:
+  // Adds the binding in sway's words without touching bound_.
+  Status add(const std::string& text);
   void readEvents();
   // Whether the configuration binds the combination; nothing when sway did not answer.
   std::optional<bool> configBinds(const SwayCombination& combination);

@@ -117,5 +117,18 @@ TEST(SwayKeyBinder, PressesArriveOnceAndOnlyWhileBound) {
   EXPECT_EQ(presses, 2);
 }
 
+TEST(SwayKeyBinder, BindsAgainWhenSwayReloadsItsConfiguration) {
+  int presses = 0;
+  SwayKeyBinder binder;
+  binder.setOnPress([&] { ++presses; });
+  ASSERT_EQ(binder.bind(kCtrlAltK), KeyBinder::Status::registered);
+  ASSERT_TRUE(SwayIpc().command("reload"));
+  // Until the binder has read the reload, a press goes to the focused window.
+  EXPECT_TRUE(test::waitFor([&] {
+    press(kPressCtrlAltK);
+    return QTest::qWaitFor([&] { return presses > 0; }, 300);
+  }));
+}
+
 }  // namespace
 }  // namespace varek
