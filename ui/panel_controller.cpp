@@ -155,6 +155,10 @@ void PanelController::show() {
   const bool wasVisible = panel_->isVisible();
   if (!panel_->shown()) activeSinceShow_ = false;
   panel_->present();
+  // Showing a widget, Qt posts it a request to repaint itself whole, handled after the
+  // server's exposure has painted the panel: a second frame, all alike. Taken now, the
+  // requests join the first.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
   rootView_->setTranslucent(panel_->composited());
   rootView_->field().setFocus(Qt::ActiveWindowFocusReason);
   if (fades_ && panel_->composited()) {

@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -26,9 +27,11 @@
 #include "app/control_signals.h"
 #include "platform/linux/linux_platform.h"
 #include "tests/support/desktop_session.h"
+#include "tests/support/event_count.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/x11_client.h"
 #include "ui/panel_controller.h"
+#include "ui/root_view.h"
 
 namespace varek {
 namespace {
@@ -158,6 +161,28 @@ TEST(AppShell, HotkeyTogglesThePanelWhateverTheLocks) {
           << lock.toStdString();
     }
     if (!lock.isEmpty()) QProcess::execute("xdotool", {"key", lock});
+  }
+}
+
+// The hotkey opens the panel from inside its key's X event, where Qt handles the server's
+// exposure of the shown window before the requests it posted to repaint what it showed:
+// those must not paint the panel whole a second time.
+TEST(AppShell, AnOpeningPaintsThePanelWholeOnce) {
+  MemoryLauncher launcher;
+  PanelController& controller = *launcher.delegate.controller();
+  RootView& view = *controller.panel().findChild<RootView*>();
+  test::EventCount wholePaints([&](const QEvent& event) {
+    return event.type() == QEvent::Paint &&
+           static_cast<const QPaintEvent&>(event).rect() == view.rect();
+  });
+  view.installEventFilter(&wholePaints);
+  for (int opening = 1; opening <= 2; ++opening) {
+    wholePaints.count = 0;
+    QProcess::execute("xdotool", {"key", "alt+space"});
+    ASSERT_TRUE(waitFor([&] { return controller.isVisible() && wholePaints.count > 0; }));
+    QTest::qWait(100);
+    EXPECT_EQ(wholePaints.count, 1) << "opening " << opening;
+    controller.hide();
   }
 }
 

@@ -21,6 +21,7 @@
 #include "platform/linux/linux_platform.h"
 #include "tests/support/desktop_fixtures.h"
 #include "tests/support/desktop_session.h"
+#include "tests/support/event_count.h"
 #include "tests/support/fake_platform.h"
 #include "ui/panel_controller.h"
 #include "ui/root_view.h"
@@ -219,15 +220,6 @@ TEST_F(PanelControllerTest, SettingsRowOpensTheSettingsWhereThePanelStood) {
   }
 }
 
-// Counts the exposures a window hears of.
-struct ExposeCount : QObject {
-  int count = 0;
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Expose) ++count;
-    return false;
-  }
-};
-
 // Blended by a compositor that ran when the panel was made (a stand-in owns the screen's
 // compositor selection), the window has an alpha channel, is whole and lets the desktop
 // show through the card. Otherwise it is opaque (the server would copy each drawing of a
@@ -294,7 +286,7 @@ TEST_F(PanelControllerTest, CutsTheCornersOnlyWhereACompositorBlends) {
                                                                                  270);
     };
     const QImage picture = shown();
-    ExposeCount exposures;
+    test::EventCount exposures([](const QEvent& event) { return event.type() == QEvent::Expose; });
     made.panel().windowHandle()->installEventFilter(&exposures);
     xcb_clear_area(connection, 1, window, 0, 0, 0, 0);
     xcb_flush(connection);
