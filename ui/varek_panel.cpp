@@ -12,13 +12,11 @@
 #include <QTransform>
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifdef VAREK_WAYLAND
@@ -34,12 +32,11 @@ constexpr double kBelowLine = 60;
 
 // The window-manager properties the panel sets and reads, and the selection a compositor
 // owns (the screen's number is appended), interned once per panel.
-constexpr std::array<const char*, 8> kAtomNames = {"_NET_WM_STATE",
+constexpr std::array<const char*, 7> kAtomNames = {"_NET_WM_STATE",
                                                    "_NET_WM_STATE_SKIP_TASKBAR",
                                                    "_NET_WM_STATE_SKIP_PAGER",
                                                    "_NET_WM_STATE_STICKY",
                                                    "_NET_WM_DESKTOP",
-                                                   "WM_STATE",
                                                    "_NET_ACTIVE_WINDOW",
                                                    "_NET_WM_CM_S"};
 enum Atom : std::size_t {
@@ -48,7 +45,6 @@ enum Atom : std::size_t {
   skipPager,
   sticky,
   netWmDesktop,
-  wmState,
   netActiveWindow,
   compositorSelection
 };
@@ -57,10 +53,6 @@ constexpr qreal kCornerRadius = 22;
 // The _NET_WM_DESKTOP value that means "on every workspace".
 constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 
-// The window manager maps or lets go of a window within a millisecond or two; one that
-// takes longer than this is not waited for, rather than blocking the hotkey.
-constexpr auto kWindowManagerWait = std::chrono::milliseconds(200);
-constexpr auto kPollInterval = std::chrono::microseconds(100);
 // sway maps a window a frame or two after Qt shows it; a command for the window is tried
 // again this often, for at most a second.
 constexpr int kSwayRetryMs = 10;
@@ -76,35 +68,6 @@ using Owned = std::unique_ptr<Reply, FreeReply>;
 xcb_connection_t* x11Connection() {
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   return x11 ? x11->connection() : nullptr;
-}
-
-// Asks until done() holds; false when the time ran out first.
-template <typename Done>
-bool poll(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + kWindowManagerWait;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollInterval);
-  }
-  return true;
-}
-
-// A window that no longer exists counts as viewable: there is nothing to wait for.
-bool isViewable(xcb_connection_t* connection, xcb_window_t window) {
-  const Owned<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
-      connection, xcb_get_window_attributes(connection, window), nullptr));
-  return !reply || reply->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
-// The window manager's last step in letting go of a window is to delete its WM_STATE or
-// to set it to the withdrawn state, 0.
-bool isWithdrawn(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t wmState) {
-  const Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-      connection, xcb_get_property(connection, 0, window, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
-      nullptr));
-  if (!reply || reply->type == XCB_NONE) return true;
-  const auto* state = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-  return reply->format == 32 && reply->value_len >= 1 && state[0] == 0;
 }
 
 }  // namespace
@@ -306,9 +269,6 @@ void VarekPanel::markAsPanel() {
   xcb_connection_t* connection = x11Connection();
   if (!connection || atoms_.empty() || isVisible()) return;
   const auto window = static_cast<xcb_window_t>(winId());
-  // Right after a hide the window manager may still be letting go of the window; when it
-  // is done it erases these properties, so they are set only after that.
-  poll([&] { return isWithdrawn(connection, window, atoms_[wmState]); });
   // Qt adds its own states, such as staying above, when it maps the window, and keeps these.
   const std::array<xcb_atom_t, 3> states = {atoms_[skipTaskbar], atoms_[skipPager], atoms_[sticky]};
   xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atoms_[netWmState], XCB_ATOM_ATOM,
@@ -368,7 +328,7 @@ void VarekPanel::takeKeyboardFocus() {
   xcb_connection_t* connection = x11Connection();
   if (!connection) return;
   const auto window = static_cast<xcb_window_t>(winId());
-  if (!poll([&] { return isViewable(connection, window); })) return;
+  // No window manager maps the panel: the server has mapped it when it reaches this.
   xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
   // A round trip: once it returns, the server has moved the focus, so any key pressed
   // after this call reaches the panel.
