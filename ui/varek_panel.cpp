@@ -92,6 +92,7 @@ VarekPanel::VarekPanel(QWidget* parent)
   // The card covers the window: nothing needs filling below it.
   setAttribute(Qt::WA_NoSystemBackground);
   winId();
+  markAsPanel();
 
 #ifdef VAREK_WAYLAND
   if (QGuiApplication::platformName() == QLatin1String("wayland") &&
@@ -155,7 +156,6 @@ void VarekPanel::present() {
   composited_ = testAttribute(Qt::WA_TranslucentBackground) && compositorRuns();
   // Unblended, the clear corners around the card would show black.
   cutToCard(!composited_);
-  markAsPanel();
   show();
   raise();
   activateWindow();
@@ -267,7 +267,7 @@ void VarekPanel::commandSway(std::function<bool(SwayScratchpad&)> command) {
 
 void VarekPanel::markAsPanel() {
   xcb_connection_t* connection = x11Connection();
-  if (!connection || atoms_.empty() || isVisible()) return;
+  if (!connection || atoms_.empty()) return;
   const auto window = static_cast<xcb_window_t>(winId());
   // Qt adds its own states, such as staying above, when it maps the window, and keeps these.
   const std::array<xcb_atom_t, 3> states = {atoms_[skipTaskbar], atoms_[skipPager], atoms_[sticky]};

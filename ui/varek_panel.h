@@ -72,8 +72,9 @@ class VarekPanel : public QWidget {
   // trip, which a keystroke's paint would wait for. Waiting at idle, after each frame, takes
   // that round trip off the next keystroke's path.
   void settleAfterFrame();
-  // Asks the window manager to keep the window on all workspaces and out of the taskbar
-  // and the pager. Set before each mapping, since the manager drops the state on unmapping.
+  // Marks the window to stay on all workspaces and out of the taskbar and the pager. Set
+  // once: no window manager takes part in mapping the panel, so none drops the marks when it
+  // hides, and each change would cost Qt a round trip to read the states again.
   void markAsPanel();
   void takeKeyboardFocus();
   void rememberActiveWindow();

@@ -311,8 +311,8 @@ TEST_F(PanelControllerTest, HidesWhenAnotherWindowTakesTheFocus) {
   EXPECT_TRUE(waitFor([&] { return !controller.isVisible(); }));
 }
 
-// The window manager erases the panel's states whenever it hides, also when it opens
-// again at once; each opening sets them anew and writes its line.
+// The panel's states, set once, hold at every opening, also one right after a hiding; each
+// opening writes its line.
 TEST_F(PanelControllerTest, EveryOpeningIsLoggedAndStaysAboveOnAllWorkspaces) {
   const QString window = QString::number(panel.winId());
   for (int opening = 1; opening <= 5; ++opening) {
