@@ -23,6 +23,7 @@
 #include "tests/support/desktop_session.h"
 #include "tests/support/event_count.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/x11_client.h"
 #include "ui/panel_controller.h"
 #include "ui/root_view.h"
 #include "ui/search_field.h"
@@ -387,10 +388,28 @@ TEST_F(PanelControllerOnDesktop, HidingGivesTheKeyboardBackToTheWindowBefore) {
         &std::free);
     return reply ? reply->focus : xcb_window_t{XCB_NONE};
   };
+  // What a pager hears on the root window: the panel asks for the window before by name,
+  // as a taskbar would, whatever the window manager does by itself.
+  test::OtherClient pager;
+  const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  xcb_change_window_attributes(pager.connection.get(), pager.root(), XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(pager.connection.get());
+  const auto xtermWindow = static_cast<xcb_window_t>(xterm.window().toULong());
+  bool askedFor = false;
+  const auto hearAsk = [&] {
+    while (auto* event = xcb_poll_for_event(pager.connection.get())) {
+      const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+      askedFor |=
+          (event->response_type & ~0x80) == XCB_CLIENT_MESSAGE && message->window == xtermWindow;
+      std::free(event);
+    }
+    return askedFor;
+  };
   controller.show();
   ASSERT_TRUE(waitFor([&] { return focus() == static_cast<xcb_window_t>(panel.winId()); }));
   controller.hide();
-  EXPECT_TRUE(waitFor([&] { return focus() == static_cast<xcb_window_t>(xterm.window().toULong()); }));
+  EXPECT_TRUE(waitFor([&] { return focus() == xtermWindow; }));
+  EXPECT_TRUE(waitFor(hearAsk));
 }
 
 TEST_F(PanelControllerOnDesktop, KeysTypedAtOnceFindALayoutForTheWindowInFront) {
