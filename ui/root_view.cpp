@@ -8,6 +8,7 @@
 #include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 #include "ui/accessible_views.h"
@@ -379,7 +380,7 @@ class RootView::List : public QWidget {
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
     // Every row that differs from what is on the screen was marked for repainting when it
     // changed, so after this paint the screen shows the rows in view.
@@ -392,11 +393,13 @@ class RootView::List : public QWidget {
     std::size_t index = first == tops_.begin() ? 0 : (first - tops_.begin()) - 1;
     for (; index < items.size() && tops_[index] < offset_ + height(); ++index) {
       const Item& item = items[index];
+      const QRect frame = rowRect(static_cast<int>(index));
+      // The accent's glow reaches into the padding beside the row.
+      if (!event->region().intersects(QRect(0, frame.top(), width(), frame.height()))) continue;
       const Row row{.item = item,
                     .selected = static_cast<int>(index) == model_.selection(),
                     .confirming = confirmID && *confirmID == item.id};
-      row.paint(painter, QRectF(kListPadding, tops_[index] - offset_, width() - 2 * kListPadding,
-                                Row::height(item.kind)));
+      row.paint(painter, frame);
     }
   }
 
@@ -430,6 +433,8 @@ class RootView::List : public QWidget {
     bool selected;
     bool confirming;
     QRect frame;
+    int textsRight;  // see Row::Extent
+    int kindLeft;
     bool operator==(const Shown&) const = default;
   };
 
@@ -451,33 +456,54 @@ class RootView::List : public QWidget {
       if (frame.bottom() < 0) continue;
       if (frame.top() >= height()) break;
       const Item& item = items[index];
-      rows.push_back({item.title, item.subtitle, item.kind, item.icon,
-                      static_cast<int>(index) == model_.selection(),
-                      confirmID && *confirmID == item.id, frame});
+      const Row row{.item = item,
+                    .selected = static_cast<int>(index) == model_.selection(),
+                    .confirming = confirmID && *confirmID == item.id};
+      const Row::Extent extent = row.extent(frame);
+      rows.push_back({item.title, item.subtitle, item.kind, item.icon, row.selected, row.confirming,
+                      frame, static_cast<int>(std::ceil(extent.textsRight)),
+                      static_cast<int>(std::floor(extent.kindLeft))});
     }
     return rows;
   }
 
   // Typing keeps many rows as they were (the best matches often stay on top), and the
   // keystroke's drawing is as small as the rows that did change: only they are repainted.
+  // A row that kept its place and plate differs only from its left edge to where its texts
+  // end, and in its kind label; the space between is the plate's alone, and it is most of
+  // the row. Every pixel repainted is written, sent and copied again, while each rectangle
+  // repainted is a drawing of its own for the X server: the rows' changes go as at most
+  // three rectangles.
   void updateChangedRows() {
     const std::vector<Shown> rows = rowsInView();
     if (rows.empty() || painted_.empty()) return repaintRows(rect());
-    QRect changed;
+    QRect texts;
+    QRect kinds;
+    QRect whole;
     for (std::size_t slot = 0; slot < std::max(rows.size(), painted_.size()); ++slot) {
       const Shown* now = slot < rows.size() ? &rows[slot] : nullptr;
       const Shown* before = slot < painted_.size() ? &painted_[slot] : nullptr;
       if (now && before && *now == *before) continue;
+      if (now && before && now->frame == before->frame && now->selected == before->selected) {
+        const QRect& frame = now->frame;
+        texts |= QRect(frame.topLeft(),
+                       QPoint(std::max(before->textsRight, now->textsRight), frame.bottom()));
+        if (now->kind != before->kind) {
+          kinds |= QRect(QPoint(std::min(before->kindLeft, now->kindLeft), frame.top()),
+                         frame.bottomRight());
+        }
+        continue;
+      }
       // The whole width: the selected row's accent glows out into the list's padding.
-      if (now) changed |= QRect(0, now->frame.top(), width(), now->frame.height());
-      if (before) changed |= QRect(0, before->frame.top(), width(), before->frame.height());
+      if (now) whole |= QRect(0, now->frame.top(), width(), now->frame.height());
+      if (before) whole |= QRect(0, before->frame.top(), width(), before->frame.height());
     }
     // The last row in view may reach below the list; the footer there has not changed.
-    changed &= rect();
+    const QRegion changed = (QRegion(whole) + texts + kinds) & rect();
     if (!changed.isEmpty()) repaintRows(changed);
   }
 
-  void repaintRows(const QRect& rows) { root_.repaintRows(rows.translated(pos())); }
+  void repaintRows(const QRegion& rows) { root_.repaintRows(rows.translated(pos())); }
 
   std::optional<int> rowAt(QPointF point) const {
     if (point.x() < kListPadding || point.x() >= width() - kListPadding) return std::nullopt;
@@ -632,10 +658,10 @@ void RootView::modelChanged(SearchModel::Field changed) {
   }
 }
 
-// A keystroke's changes go as one rectangle, so the window sends the X server one drawing:
-// the rows joined with the field when the keystroke changed it too.
-void RootView::repaintRows(QRect rows) {
-  if (fieldChanged_) rows |= field_->geometry();
+// A keystroke's changes are painted as one frame: the rows' changed parts with the field
+// when the keystroke changed it too.
+void RootView::repaintRows(QRegion rows) {
+  if (fieldChanged_) rows += field_->geometry();
   fieldChanged_ = false;
   update(rows);
 }
@@ -693,7 +719,7 @@ void RootView::paintEvent(QPaintEvent* event) {
   }
   QPainter painter(this);
   // The card replaces what the window held.
-  background_.paint(painter, event->rect());
+  for (const QRect& area : event->region()) background_.paint(painter, area);
   painter.setRenderHint(QPainter::Antialiasing);
   if (event->rect().intersects(QRect(0, 0, kWidth, kHeaderHeight))) paintHeader(painter);
   if (event->rect().intersects(QRect(0, kFooterTop, kWidth, kFooterHeight))) paintFooter(painter);

@@ -6,6 +6,7 @@
 // the keys are the panel controller's.
 #pragma once
 
+#include <QRegion>
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -52,9 +53,9 @@ class RootView : public QWidget {
 
  private:
   class List;
-  // Repaints rows of the list (given in this view's coordinates), with the field if the
-  // query changed since.
-  void repaintRows(QRect rows);
+  // Repaints parts of the list's rows (given in this view's coordinates), with the field if
+  // the query changed since.
+  void repaintRows(QRegion rows);
   // How much of the mode tabs the footer has room for beside the key hints.
   enum class TabDetail { full, titles, current };
 

@@ -5,6 +5,7 @@
 #include <QPixmapCache>
 #include <QStaticText>
 #include <array>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -30,6 +31,8 @@ constexpr qreal kResultSubtitleOpacity = 0.42;
 constexpr qreal kKindSize = 10.5;
 constexpr qreal kKindTracking = 0.5;
 constexpr qreal kKindOpacity = 0.28;
+// How far a glyph's antialiased edge may reach past its advance.
+constexpr qreal kInkOverhang = 2;
 const QColor kConfirmationColor = QColor::fromRgbF(1.0f, 0.42f, 0.36f);
 const QString kConfirmation = QStringLiteral("Nochmal Eingabe zum Bestätigen");
 
@@ -189,7 +192,63 @@ QPixmap accentBar(qreal devicePixelRatio) {
   return pixmap;
 }
 
+// Whether the subtitle gives way to the request for a second Return; a calculator result
+// keeps its own.
+bool showsConfirmation(const Row& row) {
+  return row.confirming && row.item.kind != Item::Kind::calc;
+}
+
+// Where a row's parts lie in its frame. Texts are left out where there is no room for them.
+struct Layout {
+  QRectF icon;
+  Line kind;
+  qreal kindLeft;
+  Font titleFont;
+  qreal textLeft;
+  std::optional<Line> title = std::nullopt;
+  qreal subtitleLeft = 0;
+  std::optional<Line> subtitle = std::nullopt;
+};
+
+Layout layOut(const Row& row, const QRectF& frame) {
+  const Item& item = row.item;
+  const qreal centre = frame.center().y();
+  const QRectF icon(frame.left() + kPadding, centre - kIconSize / 2.0, kIconSize, kIconSize);
+  const Line kind = lines().line(appearance().kindLabel(item.kind), Font::kind, 0, Qt::ElideNone);
+  const qreal kindLeft = frame.right() - kPadding - kind.width;
+  const bool isResult = item.kind == Item::Kind::calc;
+  Layout layout{.icon = icon,
+                .kind = kind,
+                .kindLeft = kindLeft,
+                .titleFont = isResult ? Font::result : Font::title,
+                .textLeft = icon.right() + kSpacing};
+  const qreal available = kindLeft - kSpacing - layout.textLeft;
+  if (available <= 0) return layout;
+
+  // The title keeps its width first and is cut at its end only when it alone does not fit.
+  layout.title =
+      lines().line(QString::fromStdString(item.title), layout.titleFont, available, Qt::ElideRight);
+  layout.subtitleLeft = layout.textLeft + layout.title->width + kTitleSpacing;
+  const qreal subtitleWidth = available - layout.title->width - kTitleSpacing;
+  if (subtitleWidth <= 0) return layout;
+  layout.subtitle =
+      lines().line(showsConfirmation(row) ? kConfirmation : QString::fromStdString(item.subtitle),
+                   Font::subtitle, subtitleWidth, isResult ? Qt::ElideRight : Qt::ElideMiddle);
+  return layout;
+}
+
 }  // namespace
+
+Row::Extent Row::extent(const QRectF& frame) const {
+  const Layout layout = layOut(*this, frame);
+  qreal textsRight = layout.icon.right();
+  if (layout.subtitle) {
+    textsRight = layout.subtitleLeft + layout.subtitle->text.size().width();
+  } else if (layout.title) {
+    textsRight = layout.textLeft + layout.title->text.size().width();
+  }
+  return {.textsRight = textsRight + kInkOverhang, .kindLeft = layout.kindLeft - kInkOverhang};
+}
 
 void Row::paint(QPainter& painter, const QRectF& frame) const {
   const Style& look = appearance();
@@ -213,38 +272,23 @@ void Row::paint(QPainter& painter, const QRectF& frame) const {
         accentBar(devicePixelRatio));
   }
 
-  const QRectF iconFrame(frame.left() + kPadding, centre - kIconSize / 2.0, kIconSize, kIconSize);
+  const Layout layout = layOut(*this, frame);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawPixmap(iconFrame, IconCache::shared().icon(item.icon, kIconSize, devicePixelRatio),
+  painter.drawPixmap(layout.icon, IconCache::shared().icon(item.icon, kIconSize, devicePixelRatio),
                      QRectF());
 
-  const Line kind = lines().line(look.kindLabel(item.kind), Font::kind, 0, Qt::ElideNone);
-  const qreal kindLeft = frame.right() - kPadding - kind.width;
   painter.setPen(selected ? Glut::ember() : look.kind);
-  draw(painter, kind, Font::kind, kindLeft, frame);
+  draw(painter, layout.kind, Font::kind, layout.kindLeft, frame);
 
   const bool isResult = item.kind == Item::Kind::calc;
-  const qreal textLeft = iconFrame.right() + kSpacing;
-  const qreal available = kindLeft - kSpacing - textLeft;
-  if (available <= 0) return;
-
-  // The title keeps its width first and is cut at its end only when it alone does not fit.
-  const Font titleFont = isResult ? Font::result : Font::title;
-  const Line title =
-      lines().line(QString::fromStdString(item.title), titleFont, available, Qt::ElideRight);
+  if (!layout.title) return;
   painter.setPen(isResult || selected ? look.selectedTitle : look.title);
-  draw(painter, title, titleFont, textLeft, frame);
+  draw(painter, *layout.title, layout.titleFont, layout.textLeft, frame);
 
-  const qreal subtitleLeft = textLeft + title.width + kTitleSpacing;
-  const qreal subtitleWidth = available - title.width - kTitleSpacing;
-  if (subtitleWidth <= 0) return;
-  const bool showsConfirmation = confirming && !isResult;
-  const Line subtitle =
-      lines().line(showsConfirmation ? kConfirmation : QString::fromStdString(item.subtitle),
-                   Font::subtitle, subtitleWidth, isResult ? Qt::ElideRight : Qt::ElideMiddle);
-  painter.setPen(showsConfirmation ? kConfirmationColor
-                                   : (isResult ? look.resultSubtitle : look.subtitle));
-  draw(painter, subtitle, Font::subtitle, subtitleLeft, frame);
+  if (!layout.subtitle) return;
+  painter.setPen(showsConfirmation(*this) ? kConfirmationColor
+                                          : (isResult ? look.resultSubtitle : look.subtitle));
+  draw(painter, *layout.subtitle, Font::subtitle, layout.subtitleLeft, frame);
 }
 
 }  // namespace varek

@@ -22,6 +22,14 @@ struct Row {
   }
   // Draws the row into `frame`, which is height(item.kind) points high.
   void paint(QPainter& painter, const QRectF& frame) const;
+
+  // How far right the icon and texts reach in `frame`, and where the kind label begins:
+  // between them a row draws nothing but its plate.
+  struct Extent {
+    qreal textsRight;
+    qreal kindLeft;
+  };
+  Extent extent(const QRectF& frame) const;
 };
 
 }  // namespace varek

@@ -15,6 +15,7 @@
 #include "search/search_model.h"
 #include "sources/commands.h"
 #include "sources/windows.h"
+#include "tests/support/event_count.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/files.h"
 #include "ui/card_picture.h"
@@ -279,12 +280,19 @@ TEST_F(ViewsTest, SelectionScrollsIntoView) {
   }
 }
 
-// Typing repaints only the rows that changed (and the footer when its hints do): after each
-// step, what the X server shows below the header is what a whole repaint draws.
+// Typing repaints only the rows that changed (and the footer when its hints do), and of a
+// row that keeps its kind and plate only as far as its texts reach: after each step, what
+// the X server shows below the header is what a whole repaint draws.
 TEST_F(ViewsTest, TypingLeavesNoStaleRow) {
   view->setAttribute(Qt::WA_TranslucentBackground);  // as in the panel's window
   view->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+  QRegion painted;
+  test::EventCount listPaints([&](const QEvent& event) {
+    if (event.type() == QEvent::Paint) painted += static_cast<const QPaintEvent&>(event).region();
+    return false;
+  });
+  view->list().installEventFilter(&listPaints);
   const QRect belowHeader(0, kListTop, RootView::kWidth, RootView::kHeight - kListTop);
   const std::function<void()> steps[] = {
       [&] { model->setQuery("s"); },   [&] { model->setQuery("sa"); },
@@ -293,8 +301,15 @@ TEST_F(ViewsTest, TypingLeavesNoStaleRow) {
       [&] { model->setQuery("te"); },  [&] { model->setQuery(""); }};
   for (std::size_t step = 0; step < std::size(steps); ++step) {
     SCOPED_TRACE(step);
+    painted = QRegion();
     steps[step]();
     QTest::qWait(50);
+    if (step == 1) {
+      // From "s" to "sa" the fourth row, a system command, changes its title.
+      const int middle = 8 + 3 * 48 + 46 / 2;
+      EXPECT_TRUE(painted.contains(QPoint(60, middle)));
+      EXPECT_FALSE(painted.contains(QPoint(kEmptyColumn, middle)));
+    }
     const QImage onScreen = view->screen()->grabWindow(view->winId()).toImage();
     const QImage whole = view->grab().toImage();
     const qreal scale = view->devicePixelRatioF();
